@@ -1,0 +1,51 @@
+#pragma once
+
+#include "platform/Clock.h"
+#include "platform/Files.h"
+
+#include <QString>
+
+namespace varnel {
+
+// Kind code of a log line.
+enum LogKind : qint32 {
+    LaunchFailed = 0,
+    LaunchSucceeded = 1,
+    NormalEvent = 2,
+};
+
+// Heads of the window's event messages; each ends with an ideographic space.
+inline const QString kOpenHead = QStringLiteral("プログラム起動　");
+inline const QString kArmHead = QStringLiteral("パラメータ設定　");
+inline const QString kCloseHead = QStringLiteral("プログラム終了　");
+
+// head + time + " － " + file, the message of the open, arm and close lines.
+QString EventMessage(const QString& head, const QString& launchTime, const QString& launchFile);
+
+// The append-only event log "Varnel.LOG" beside the program, in CP932 with
+// CR LF line ends. The file is opened and closed for every line.
+class EventLog {
+public:
+    EventLog(const IClock& clock, const IProgramFolder& folder, ILineAppender& appender);
+
+    // Where the log lives, worked out anew on every call.
+    QString path() const;
+
+    // Appends one line: the prefix of `kind`, the timestamp, "）：" and the
+    // subject, which is `launchFile` for kinds 0 and 1 and `message` for kind
+    // 2. Any other kind writes nothing but still creates the file. Failures
+    // are absorbed: the caller carries on as after a written line.
+    void write(qint32 kind, const QString& message, const QString& launchFile);
+
+    // The text of one line (without CR LF) as `write` would build it at `at`;
+    // nothing for a kind that writes no line.
+    static std::optional<QString> lineFor(qint32 kind, const QString& message,
+                                          const QString& launchFile, LocalTime at);
+
+private:
+    const IClock& clock_;
+    const IProgramFolder& folder_;
+    ILineAppender& appender_;
+};
+
+} // namespace varnel

@@ -1,0 +1,73 @@
+#include "platform/Clock.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QRegularExpression>
+
+namespace varnel {
+
+namespace {
+
+constexpr qint64 kEpochJulianDay = 2440588; // 1970-01-01
+
+qint64 floorDiv(qint64 a, qint64 b) {
+    qint64 q = a / b;
+    if ((a % b != 0) && ((a < 0) != (b < 0)))
+        --q;
+    return q;
+}
+
+// Whole seconds, a fraction of one half or more going up.
+qint64 roundedSeconds(LocalTime t) { return floorDiv(t + kMsPerSecond / 2, kMsPerSecond); }
+
+QString twoDigits(qint64 v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+
+} // namespace
+
+LocalTime IClock::now() const {
+    const LocalTime t = nowPrecise();
+    return floorDiv(t, kMsPerSecond) * kMsPerSecond;
+}
+
+LocalTime SystemClock::nowPrecise() const {
+    const QDateTime dt = QDateTime::currentDateTime();
+    return (dt.date().toJulianDay() - kEpochJulianDay) * kMsPerDay +
+           dt.time().msecsSinceStartOfDay();
+}
+
+LocalTime MakeLocalTime(int year, int month, int day, int hour, int minute, int second) {
+    const qint64 days = QDate(year, month, day).toJulianDay() - kEpochJulianDay;
+    return days * kMsPerDay + ((hour * 60 + minute) * 60 + second) * kMsPerSecond;
+}
+
+QString ClockText(LocalTime t) {
+    const qint64 secondOfDay = roundedSeconds(t) - floorDiv(roundedSeconds(t), 86400) * 86400;
+    return twoDigits(secondOfDay / 3600) + QLatin1Char(':') + twoDigits(secondOfDay / 60 % 60);
+}
+
+QString StampText(LocalTime t) {
+    const qint64 s = roundedSeconds(t);
+    const qint64 day = floorDiv(s, 86400);
+    const qint64 secondOfDay = s - day * 86400;
+    const QDate date = QDate::fromJulianDay(kEpochJulianDay + day);
+    return QStringLiteral("%1/%2/%3 %4:%5:%6")
+        .arg(date.year(), 4, 10, QLatin1Char('0'))
+        .arg(twoDigits(date.month()), twoDigits(date.day()), twoDigits(secondOfDay / 3600),
+             twoDigits(secondOfDay / 60 % 60), twoDigits(secondOfDay % 60));
+}
+
+std::optional<LocalTime> TimeFromText(const QString& text) {
+    static const QRegularExpression pattern(
+        QStringLiteral("^ *([0-9]{1,2}):([0-9]{1,2})(?::([0-9]{1,2}))? *$"));
+    const QRegularExpressionMatch m = pattern.match(text);
+    if (!m.hasMatch())
+        return std::nullopt;
+    const int hour = m.captured(1).toInt();
+    const int minute = m.captured(2).toInt();
+    const int second = m.hasCaptured(3) ? m.captured(3).toInt() : 0;
+    if (hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    return ((hour * 60 + minute) * 60 + second) * kMsPerSecond;
+}
+
+} // namespace varnel

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+namespace varnel {
+
+// Whether a path names a file that the launcher can be armed with.
+class IFileMatcher {
+public:
+    virtual ~IFileMatcher() = default;
+    // True when `path`, taken literally (no wildcards) and relative to the
+    // current folder when it is relative, names an existing regular file that
+    // is not hidden. Folders, devices, sockets and pipes never match.
+    virtual bool matchesFile(const QString& path) const = 0;
+};
+
+class FileMatcher final : public IFileMatcher {
+public:
+    bool matchesFile(const QString& path) const override;
+};
+
+// The folder that holds the running program.
+class IProgramFolder {
+public:
+    virtual ~IProgramFolder() = default;
+    // No trailing separator, except for the root folder "/".
+    virtual QString path() const = 0;
+};
+
+class ExecutableFolder final : public IProgramFolder {
+public:
+    QString path() const override;
+};
+
+// Appends one line of text to a file, opening and closing it every time.
+class ILineAppender {
+public:
+    virtual ~ILineAppender() = default;
+    // Opens `file` for appending (creating it when absent), writes `line` in
+    // CP932 followed by CR LF when a line is given, and closes the file.
+    // Returns false when any step failed.
+    virtual bool appendLine(const QString& file, const std::optional<QString>& line) = 0;
+};
+
+class Cp932Appender final : public ILineAppender {
+public:
+    bool appendLine(const QString& file, const std::optional<QString>& line) override;
+};
+
+// CP932 (Windows-31J) bytes of `text`; a character with no CP932 form becomes "?".
+QByteArray EncodeCp932(const QString& text);
+
+} // namespace varnel

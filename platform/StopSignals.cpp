@@ -1,0 +1,50 @@
+#include "platform/StopSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace varnel {
+
+namespace {
+
+int pipeFds[2] = {-1, -1};
+constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+void onSignal(int signalNumber) {
+    const int savedErrno = errno;
+    const unsigned char byte = static_cast<unsigned char>(signalNumber);
+    [[maybe_unused]] const ssize_t n = ::write(pipeFds[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+StopSignals::StopSignals(QObject* parent) : QObject(parent) {
+    if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &StopSignals::drain);
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int s : kSignals)
+        ::sigaction(s, &action, nullptr);
+}
+
+StopSignals::~StopSignals() {
+    for (const int s : kSignals)
+        ::signal(s, SIG_DFL);
+}
+
+void StopSignals::drain() {
+    unsigned char byte = 0;
+    while (::read(pipeFds[0], &byte, 1) == 1)
+        emit stopRequested(byte);
+}
+
+} // namespace varnel

@@ -1,0 +1,116 @@
+#include "platform/gui/QtFileDialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QRegularExpression>
+#include <QSortFilterProxyModel>
+
+namespace varnel {
+
+QList<QPair<QString, QString>> ParseFilterText(const QString& filter) {
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QList<QPair<QString, QString>> entries;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        if (!parts.at(i).isEmpty())
+            entries.append({parts.at(i), parts.at(i + 1)});
+    }
+    return entries;
+}
+
+bool FilterShows(const QString& pattern, const QFileInfo& info) {
+    if (info.isDir())
+        return true;
+    const QStringList globs = pattern.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (const QString& raw : globs) {
+        const QString glob = raw.trimmed();
+        if (glob == QLatin1String("*.*") || glob == QLatin1String("*"))
+            return true;
+        if (glob.compare(QLatin1String("*.exe"), Qt::CaseInsensitive) == 0) {
+            if (info.isFile() && info.isExecutable())
+                return true;
+            continue;
+        }
+        const QRegularExpression re(QRegularExpression::wildcardToRegularExpression(glob),
+                                    QRegularExpression::CaseInsensitiveOption);
+        if (re.match(info.fileName()).hasMatch())
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
+class PatternProxy final : public QSortFilterProxyModel {
+public:
+    void setPattern(QString pattern) {
+        pattern_ = std::move(pattern);
+        invalidateFilter();
+    }
+
+protected:
+    bool filterAcceptsRow(int row, const QModelIndex& parent) const override {
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (!files)
+            return true;
+        return FilterShows(pattern_, files->fileInfo(files->index(row, 0, parent)));
+    }
+
+private:
+    QString pattern_;
+};
+
+} // namespace
+
+std::optional<QString> QtFileDialog::openFile(const QString& filter, int filterIndex,
+                                              const QString& fileName) {
+    const auto entries = ParseFilterText(filter);
+    QStringList descriptions;
+    for (const auto& entry : entries)
+        descriptions.append(entry.first);
+
+    QFileDialog dialog;
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    auto* proxy = new PatternProxy;
+    dialog.setProxyModel(proxy);
+    dialog.setNameFilters(descriptions);
+
+    // The dialog would filter names by the patterns in the descriptions
+    // itself; the proxy does the filtering instead, so clear the name filters
+    // of the underlying model whenever an entry is selected.
+    const auto useEntry = [&](const QString& description) {
+        const qsizetype i = descriptions.indexOf(description);
+        proxy->setPattern(i >= 0 ? entries.at(i).second : QStringLiteral("*"));
+        if (auto* files = qobject_cast<QFileSystemModel*>(proxy->sourceModel()))
+            files->setNameFilters({});
+    };
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, useEntry,
+                     Qt::QueuedConnection);
+    if (filterIndex >= 1 && filterIndex <= descriptions.size()) {
+        dialog.selectNameFilter(descriptions.at(filterIndex - 1));
+        useEntry(descriptions.at(filterIndex - 1));
+    } else if (!descriptions.isEmpty()) {
+        useEntry(descriptions.first());
+    }
+
+    const QFileInfo start(fileName);
+    if (!fileName.isEmpty() && start.isDir()) {
+        dialog.setDirectory(start.absoluteFilePath());
+    } else if (!fileName.isEmpty()) {
+        if (start.absoluteDir().exists())
+            dialog.setDirectory(start.absolutePath());
+        dialog.selectFile(start.fileName());
+    }
+
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty() || !QFileInfo(chosen.first()).isFile())
+        return std::nullopt;
+    return QDir::cleanPath(QFileInfo(chosen.first()).absoluteFilePath());
+}
+
+} // namespace varnel

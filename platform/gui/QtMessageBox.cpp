@@ -1,0 +1,13 @@
+#include "platform/gui/QtMessageBox.h"
+
+#include <QMessageBox>
+
+namespace varnel {
+
+void QtMessageBox::show(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, title_, text, QMessageBox::Ok);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+} // namespace varnel

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "persistence/EventLog.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+
+#include <QString>
+#include <optional>
+
+namespace varnel {
+
+enum RepeatDirectionValue : qint32 {
+    RepeatNone = 0,
+    RepeatUp = 1,
+    RepeatDown = 2,
+};
+
+// The schedule state the window keeps for its whole lifetime.
+struct WindowState {
+    QString LaunchTime;        // normally "HH:NN"
+    QString LaunchFile;        // path of the program to start
+    bool Launched = false;     // true from a launch until the clock leaves that minute
+    qint32 RepeatDirection = RepeatNone; // which stepper button is held
+};
+
+// The once-a-second launch decision. Starts `LaunchFile` on the first tick
+// whose clock reads `LaunchTime`, once in that minute, and logs every attempt.
+class LaunchTick {
+public:
+    LaunchTick(WindowState& state, const IClock& clock, IProcessStarter& starter, EventLog& log);
+
+    void run();
+
+private:
+    WindowState& state_;
+    const IClock& clock_;
+    IProcessStarter& starter_;
+    EventLog& log_;
+};
+
+// The launch time as the user typed it, checked: blanks (U+0020, U+3000) at
+// both ends are dropped and the rest must be "HH:MM" in ASCII digits with
+// hour 00-23 and minute 00-59. Gives the trimmed text, or nothing.
+std::optional<QString> CheckTime(const QString& typed);
+
+// The launch file as typed, checked: an existing regular file that is not
+// hidden, matched literally.
+bool CheckFile(const IFileMatcher& files, const QString& typed);
+
+// One stepper step from `launchTime`: `direction` +1 adds and -1 subtracts
+// MinuteStep, wrapping round midnight. Nothing for a text that is no time.
+std::optional<QString> StepTime(const QString& launchTime, int direction);
+
+} // namespace varnel

@@ -1,0 +1,30 @@
+# Shared by the scripts: installs the Debian packages a fresh machine lacks.
+
+# Packages needed to build and run the program.
+RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-vlgothic)
+# Further packages needed by the tests.
+TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool faketime openbox imagemagick x11-utils
+               desktop-file-utils clang libclang-rt-14-dev)
+
+ensure_packages() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=()
+    [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+    "${sudo[@]}" apt-get update -q
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+        "${missing[@]}"
+}
+
+build_release() {
+    cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_TESTS=OFF \
+        -DVARNEL_SANITIZE=OFF "$@"
+    cmake --build build/release
+}

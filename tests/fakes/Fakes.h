@@ -1,0 +1,112 @@
+#pragma once
+// Test doubles for the operating-system services.
+
+#include "platform/Clock.h"
+#include "platform/FileDialog.h"
+#include "platform/Files.h"
+#include "platform/MessageBox.h"
+#include "platform/Process.h"
+#include "platform/Settings.h"
+
+#include <QMap>
+#include <QSet>
+#include <QStringList>
+#include <deque>
+
+namespace varnel::test {
+
+class FakeClock final : public IClock {
+public:
+    explicit FakeClock(LocalTime t = 0) : time(t) {}
+    LocalTime nowPrecise() const override { return time; }
+    void advance(LocalTime ms) { time += ms; }
+    LocalTime time;
+};
+
+class FakeStarter final : public IProcessStarter {
+public:
+    bool start(const QString& command) override {
+        attempts.append(command);
+        if (!runnable.contains(command))
+            return false;
+        started.append(command);
+        return true;
+    }
+    QSet<QString> runnable;
+    QStringList attempts;
+    QStringList started;
+};
+
+class FakeFolder final : public IProgramFolder {
+public:
+    explicit FakeFolder(QString p) : folder(std::move(p)) {}
+    QString path() const override { return folder; }
+    QString folder;
+};
+
+// Keeps every line it was given, per file.
+class MemoryAppender final : public ILineAppender {
+public:
+    bool appendLine(const QString& file, const std::optional<QString>& line) override {
+        opened.append(file);
+        if (line)
+            lines.append(*line);
+        return true;
+    }
+    QStringList opened;
+    QStringList lines;
+};
+
+class FakeSettings final : public ISettingsBackend {
+public:
+    std::optional<QString> get(const QString& app, const QString& section, const QString& key,
+                               const QString& fallback) override {
+        reads.append(key);
+        if (failReadOn.contains(key))
+            return std::nullopt;
+        const QString k = app + '/' + section + '/' + key;
+        return values.contains(k) ? values.value(k) : fallback;
+    }
+    bool save(const QString& app, const QString& section, const QString& key,
+              const QString& value) override {
+        writes.append(key);
+        if (failWriteOn.contains(key))
+            return false;
+        values.insert(app + '/' + section + '/' + key, value);
+        return true;
+    }
+    QMap<QString, QString> values; // "app/section/key" -> value
+    QSet<QString> failReadOn;
+    QSet<QString> failWriteOn;
+    QStringList reads;
+    QStringList writes;
+};
+
+class FakeMessageBox final : public IMessageBox {
+public:
+    void show(const QString& text) override { shown.append(text); }
+    QStringList shown;
+};
+
+// Answers the dialog with the next queued result (nothing = Cancel).
+class FakeFileDialog final : public IFileDialog {
+public:
+    std::optional<QString> openFile(const QString& f, int index, const QString& name) override {
+        filter = f;
+        filterIndex = index;
+        fileName = name;
+        ++opened;
+        if (answers.empty())
+            return std::nullopt;
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::deque<std::optional<QString>> answers;
+    QString filter;
+    int filterIndex = 0;
+    QString fileName;
+    int opened = 0;
+};
+
+} // namespace varnel::test

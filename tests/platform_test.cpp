@@ -1,0 +1,310 @@
+#include "TempDir.h"
+#include "fakes/Fakes.h"
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/Settings.h"
+#include "platform/gui/QtFileDialog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varnel {
+namespace {
+
+using test::Hex;
+using test::ReadAll;
+using test::WriteAll;
+
+LocalTime Hms(int h, int m, int s, int ms = 0) { return ((h * 60 + m) * 60 + s) * 1000 + ms; }
+
+struct RenderCase {
+    const char* what;
+    LocalTime value;
+    const char* clockText;
+};
+
+TEST(Clock, ClockTextRoundsToTheSecondAndWrapsTheDay) {
+    const RenderCase cases[] = {
+        {"07:30 + one step", Hms(7, 30, 0) + MinuteStep, "07:31"},
+        {"07:30 - one step", Hms(7, 30, 0) - MinuteStep, "07:29"},
+        {"00:00 - one step", Hms(0, 0, 0) - MinuteStep, "23:59"},
+        {"23:59 + one step", Hms(23, 59, 0) + MinuteStep, "00:00"},
+        {"reading 07:31:00 - one step", Hms(7, 31, 0) - MinuteStep, "07:30"},
+        {"reading 07:31:59 - one step", Hms(7, 31, 59) - MinuteStep, "07:30"},
+        {"reading 07:32:00 - one step", Hms(7, 32, 0) - MinuteStep, "07:31"},
+        {"half a second rounds up", Hms(7, 29, 59, 500), "07:30"},
+        {"just under half rounds down", Hms(7, 29, 59, 499), "07:29"},
+        {"a date part is ignored", MakeLocalTime(2026, 4, 1, 9, 41, 27), "09:41"},
+        {"before 1970", MakeLocalTime(1969, 12, 31, 22, 5, 0), "22:05"},
+    };
+    for (const RenderCase& c : cases)
+        EXPECT_EQ(ClockText(c.value), QString::fromLatin1(c.clockText)) << c.what;
+}
+
+TEST(Clock, StampTextIsNineteenCharacters) {
+    EXPECT_EQ(StampText(MakeLocalTime(2026, 4, 1, 7, 29, 12)), "2026/04/01 07:29:12");
+    EXPECT_EQ(StampText(MakeLocalTime(2026, 12, 31, 23, 59, 59) + 600), "2027/01/01 00:00:00");
+    EXPECT_EQ(StampText(MakeLocalTime(2024, 2, 29, 0, 0, 5) + 499), "2024/02/29 00:00:05");
+    EXPECT_EQ(StampText(MakeLocalTime(1969, 12, 31, 23, 0, 1)), "1969/12/31 23:00:01");
+}
+
+TEST(Clock, ReadingDropsTheFractionOfASecond) {
+    test::FakeClock clock(MakeLocalTime(2026, 4, 1, 7, 30, 0) + 999);
+    EXPECT_EQ(clock.now(), MakeLocalTime(2026, 4, 1, 7, 30, 0));
+    clock.time = MakeLocalTime(1969, 12, 31, 23, 59, 59) + 1;
+    EXPECT_EQ(clock.now(), MakeLocalTime(1969, 12, 31, 23, 59, 59));
+}
+
+TEST(Clock, SystemClockAgreesWithTheLocalTime) {
+    SystemClock clock;
+    const QDateTime before = QDateTime::currentDateTime();
+    const LocalTime t = clock.now();
+    const QString stamp = StampText(t);
+    const QDateTime after = QDateTime::currentDateTime();
+    EXPECT_GE(stamp, before.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+    EXPECT_LE(stamp, after.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
+    EXPECT_EQ(t % 1000, 0);
+}
+
+TEST(Clock, TimeFromText) {
+    const std::pair<const char*, std::optional<LocalTime>> cases[] = {
+        {"07:30", Hms(7, 30, 0)}, {"7:05", Hms(7, 5, 0)},    {" 07:30 ", Hms(7, 30, 0)},
+        {"23:59:59", Hms(23, 59, 59)}, {"00:00", 0},         {"24:00", std::nullopt},
+        {"07:60", std::nullopt},  {"", std::nullopt},        {"7 :30", std::nullopt},
+        {"07-30", std::nullopt},  {"０７:３０", std::nullopt}, {"123:00", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(TimeFromText(QString::fromUtf8(text)), expected) << text;
+}
+
+TEST(Cp932, FixedPiecesHaveTheExpectedBytes) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"×起動失敗（", "81 7E 8B 4E 93 AE 8E B8 94 73 81 69"},
+        {"○起動成功（", "81 9B 8B 4E 93 AE 90 AC 8C F7 81 69"},
+        {"－通常処理（", "81 7C 92 CA 8F ED 8F 88 97 9D 81 69"},
+        {"）：", "81 6A 81 46"},
+        {" － ", "20 81 7C 20"},
+        {"\u3000", "81 40"},
+        {"/a b\\~", "2F 61 20 62 5C 7E"},
+        {"é", "3F"},
+        {"a😀b", "61 3F 62"},
+        {"Ω×", "83 B6 81 7E"},
+        {"", ""},
+    };
+    for (const auto& [text, hex] : cases)
+        EXPECT_EQ(EncodeCp932(QString::fromUtf8(text)).toHex(' '), Hex(hex).toHex(' ')) << text;
+}
+
+class TempFolder : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString at(const QString& name) const { return dir.filePath(name); }
+};
+
+using Appender = TempFolder;
+
+TEST_F(Appender, CreatesThenAppendsCp932LinesWithCrLf) {
+    Cp932Appender appender;
+    const QString file = at("Varnel.LOG");
+    EXPECT_TRUE(appender.appendLine(file, QStringLiteral("○a")));
+    EXPECT_TRUE(appender.appendLine(file, QStringLiteral("b")));
+    EXPECT_EQ(ReadAll(file).toHex(' '), Hex("81 9B 61 0D 0A 62 0D 0A").toHex(' '));
+}
+
+TEST_F(Appender, KeepsEarlierBytesAndCreatesEmptyWithoutALine) {
+    Cp932Appender appender;
+    const QString file = at("old.LOG");
+    ASSERT_TRUE(WriteAll(file, QByteArray("\xEF\xBB\xBF no newline", 14)));
+    EXPECT_TRUE(appender.appendLine(file, std::nullopt));
+    EXPECT_TRUE(appender.appendLine(file, QStringLiteral("x")));
+    EXPECT_EQ(ReadAll(file), QByteArray("\xEF\xBB\xBF no newline", 14) + "x\r\n");
+
+    const QString fresh = at("fresh.LOG");
+    EXPECT_TRUE(appender.appendLine(fresh, std::nullopt));
+    EXPECT_TRUE(QFileInfo::exists(fresh));
+    EXPECT_EQ(QFileInfo(fresh).size(), 0);
+}
+
+TEST_F(Appender, ReportsFailureForFoldersAndMissingFolders) {
+    Cp932Appender appender;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Varnel.LOG"));
+    EXPECT_FALSE(appender.appendLine(at("Varnel.LOG"), QStringLiteral("x")));
+    EXPECT_FALSE(appender.appendLine(at("gone/Varnel.LOG"), QStringLiteral("x")));
+    EXPECT_FALSE(QFileInfo::exists(at("gone")));
+}
+
+using Matcher = TempFolder;
+
+TEST_F(Matcher, MatchesOnlyLiteralVisibleRegularFiles) {
+    ASSERT_TRUE(WriteAll(at("job.sh"), "x"));
+    ASSERT_TRUE(WriteAll(at("read-only.sh"), "x"));
+    ASSERT_EQ(::chmod(QFile::encodeName(at("read-only.sh")).constData(), 0444), 0);
+    ASSERT_TRUE(WriteAll(at(".hidden"), "x"));
+    ASSERT_TRUE(WriteAll(at("*.txt"), "x"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(at("pipe")).constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link(at("job.sh"), at("link.sh")));
+    ASSERT_TRUE(QFile::link(at("folder"), at("link-to-folder")));
+
+    const QString oldCwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const std::pair<QString, bool> cases[] = {
+        {at("job.sh"), true},          {at("read-only.sh"), true},
+        {at("link.sh"), true},         {QStringLiteral("job.sh"), true},
+        {QStringLiteral("./job.sh"), true}, {at("*.txt"), true}, // a file really named so
+        {at("*.sh"), false},           {at("job.s?"), false},
+        {at(".hidden"), false},        {at("folder"), false},
+        {at("link-to-folder"), false}, {at("pipe"), false},
+        {at("missing"), false},        {QString(), false},
+        {dir.path() + "/", false},     {QStringLiteral("/dev/null"), false},
+    };
+    FileMatcher matcher;
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(matcher.matchesFile(path), expected) << qPrintable(path);
+    QDir::setCurrent(oldCwd);
+}
+
+TEST(ProgramFolder, IsTheFolderOfTheRunningExecutable) {
+    const QString folder = ExecutableFolder().path();
+    EXPECT_FALSE(folder.endsWith('/'));
+    EXPECT_TRUE(QFileInfo(folder + "/platform_test").isExecutable()) << qPrintable(folder);
+}
+
+using Starter = TempFolder;
+
+// Writes a script that records its run in `marker`.
+QString MakeScript(const QString& path, const QString& marker, int mode = 0755) {
+    const QByteArray body = "#!/bin/sh\necho \"ran $VARNEL_PROBE\" > '" +
+                            QFile::encodeName(marker) + "'\n";
+    if (!WriteAll(path, body))
+        return QString();
+    ::chmod(QFile::encodeName(path).constData(), mode);
+    return path;
+}
+
+QByteArray WaitForFile(const QString& path) {
+    for (int i = 0; i < 200 && !QFileInfo(path).size(); ++i)
+        QThread::msleep(25);
+    return ReadAll(path);
+}
+
+TEST_F(Starter, StartsTheWholeTextAsOneProgramWithTheSessionEnvironment) {
+    qputenv("VARNEL_PROBE", "from-parent");
+    const QString oldCwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const struct {
+        QString program;
+        QString marker;
+    } cases[] = {
+        {MakeScript(at("plain.sh"), at("plain.ran")), at("plain.ran")},
+        {MakeScript(at("a b;$(touch pwned)"), at("odd.ran")), at("odd.ran")},
+        {MakeScript(at("rel.sh"), at("rel.ran")).mid(dir.path().size() + 1), at("rel.ran")},
+    };
+    DetachedProcessStarter starter;
+    for (const auto& c : cases) {
+        ASSERT_FALSE(c.program.isEmpty());
+        EXPECT_TRUE(starter.start(c.program)) << qPrintable(c.program);
+        EXPECT_EQ(WaitForFile(c.marker), "ran from-parent\n") << qPrintable(c.program);
+    }
+    EXPECT_FALSE(QFileInfo::exists(at("pwned")));
+    QDir::setCurrent(oldCwd);
+}
+
+TEST_F(Starter, FailsForWhatCannotBeStarted) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder"));
+    ASSERT_FALSE(MakeScript(at("not-executable.sh"), at("never.ran"), 0644).isEmpty());
+    ASSERT_TRUE(WriteAll(at("no-interpreter"), "just text\n"));
+    ::chmod(QFile::encodeName(at("no-interpreter")).constData(), 0755);
+    // A bare name is not looked up in PATH: "sh" is not in the current folder.
+    const QString oldCwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    DetachedProcessStarter starter;
+    for (const QString& program : {at("missing"), at("folder"), at("not-executable.sh"),
+                                   at("no-interpreter"), QString(), QStringLiteral("sh")})
+        EXPECT_FALSE(starter.start(program)) << qPrintable(program);
+    QDir::setCurrent(oldCwd);
+    QThread::msleep(100);
+    EXPECT_FALSE(QFileInfo::exists(at("never.ran")));
+}
+
+using Settings = TempFolder;
+
+TEST_F(Settings, KeepsTextExactlyUnderJapaneseKeys) {
+    IniSettingsBackend backend(dir.path());
+    const QString app = QStringLiteral("Varnel");
+    const QString section = QStringLiteral("Parameter");
+    const QString values[] = {QStringLiteral(" 07:30\u3000"), QStringLiteral("/opt/a b;\"$x\"/é😀"),
+                              QStringLiteral("@at, comma"), QString()};
+    for (const QString& v : values) {
+        ASSERT_TRUE(backend.save(app, section, QStringLiteral("起動ファイル"), v));
+        EXPECT_EQ(backend.get(app, section, QStringLiteral("起動ファイル"), "fallback"), v);
+    }
+    EXPECT_EQ(backend.get(app, section, QStringLiteral("起動時刻"), "fb"), QStringLiteral("fb"));
+    EXPECT_EQ(backend.get(QStringLiteral("Other"), section, QStringLiteral("起動ファイル"), "fb"),
+              QStringLiteral("fb"));
+    EXPECT_EQ(backend.fileFor(app), dir.path() + "/Varnel/Varnel.conf");
+    EXPECT_TRUE(QFileInfo::exists(dir.path() + "/Varnel/Varnel.conf"));
+}
+
+TEST_F(Settings, ReportsStoresThatCannotBeReadOrWritten) {
+    const QString app = QStringLiteral("Varnel");
+    IniSettingsBackend backend(dir.path());
+    ASSERT_TRUE(QDir(dir.path()).mkpath("Varnel"));
+    ASSERT_TRUE(WriteAll(backend.fileFor(app), "[Parameter\nx=1\n"));
+    EXPECT_EQ(backend.get(app, "Parameter", "x", "fb"), std::nullopt);
+    EXPECT_EQ(ReadAll(backend.fileFor(app)), "[Parameter\nx=1\n");
+
+    ASSERT_TRUE(QFile::remove(backend.fileFor(app)));
+    ASSERT_TRUE(QDir(dir.path()).mkpath("Varnel/Varnel.conf"));
+    EXPECT_EQ(backend.get(app, "Parameter", "x", "fb"), std::nullopt);
+    EXPECT_FALSE(backend.save(app, "Parameter", "x", "v"));
+
+    ASSERT_TRUE(WriteAll(at("not-a-folder"), "x"));
+    IniSettingsBackend blocked(at("not-a-folder"));
+    EXPECT_FALSE(blocked.save(app, "Parameter", "x", "v"));
+}
+
+TEST_F(Settings, FollowsXdgConfigHome) {
+    const QByteArray old = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+    EXPECT_EQ(IniSettingsBackend().fileFor("Varnel"), dir.path() + "/Varnel/Varnel.conf");
+    qputenv("XDG_CONFIG_HOME", old);
+}
+
+TEST(FileChooser, FilterTextAndWhatEachEntryLists) {
+    const auto entries = ParseFilterText(
+        QStringLiteral("すべてのファイル (*.*)|*.*|実行ファイル (*.exe)|*.exe|"));
+    ASSERT_EQ(entries.size(), 2);
+    EXPECT_EQ(entries.at(0).first, QStringLiteral("すべてのファイル (*.*)"));
+    EXPECT_EQ(entries.at(0).second, QStringLiteral("*.*"));
+    EXPECT_EQ(entries.at(1).first, QStringLiteral("実行ファイル (*.exe)"));
+    EXPECT_EQ(entries.at(1).second, QStringLiteral("*.exe"));
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(WriteAll(dir.filePath("README"), "x"));
+    ASSERT_TRUE(WriteAll(dir.filePath("notes.txt"), "x"));
+    ASSERT_TRUE(WriteAll(dir.filePath("backup"), "x"));
+    ::chmod(QFile::encodeName(dir.filePath("backup")).constData(), 0755);
+    const struct {
+        const char* pattern;
+        const char* name;
+        bool shown;
+    } cases[] = {
+        {"*.*", "README", true},  {"*.*", "notes.txt", true}, {"*.*", "backup", true},
+        {"*.exe", "README", false}, {"*.exe", "notes.txt", false}, {"*.exe", "backup", true},
+        {"*.exe", ".", true},       {"*.txt", "notes.txt", true}, {"*.txt", "README", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(FilterShows(c.pattern, QFileInfo(dir.filePath(c.name))), c.shown)
+            << c.pattern << " " << c.name;
+}
+
+} // namespace
+} // namespace varnel

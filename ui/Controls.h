@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QLineEdit>
+#include <functional>
+
+namespace varnel {
+
+// A one-line text box that reports the events the window handles itself:
+// the arrival of the focus, each character key (with a key code the handler
+// may set to 0 to swallow the key) and a double click.
+class TextBox final : public QLineEdit {
+    Q_OBJECT
+public:
+    using QLineEdit::QLineEdit;
+
+    std::function<void()> onGotFocus;
+    std::function<void(int& keyCode)> onKeyPress;
+    std::function<void()> onDblClick;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+};
+
+// The key code of a character key event: 13 for Enter (either key), the
+// character's code otherwise, or 0 when the key types no character.
+int KeyCodeOf(const QKeyEvent* event);
+
+} // namespace varnel

@@ -1,0 +1,309 @@
+#include "ui/frmTockle.h"
+
+#include "platform/gui/Keyboard.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QKeyEvent>
+
+namespace varnel {
+
+namespace {
+
+const QString kBadTimeMessage = QStringLiteral("起動時刻は「HH:MM」形式で入力して下さい。");
+const QString kBadFileMessage = QStringLiteral("指定されたファイルが存在しません。");
+
+// Positions are in device-independent pixels, 15 twips each.
+QLabel* makeCaption(QWidget* panel, const QString& text, int top) {
+    auto* label = new QLabel(text, panel);
+    label->setGeometry(6, top, 55, 19);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    return label;
+}
+
+QPushButton* makeButton(QWidget* panel, const QString& name, const QString& caption,
+                        const QRect& geometry) {
+    auto* button = new QPushButton(caption, panel);
+    button->setObjectName(name);
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    return button;
+}
+
+TextBox* makeTextBox(QWidget* panel, const QString& name, const QRect& geometry) {
+    auto* box = new TextBox(panel);
+    box->setObjectName(name);
+    box->setGeometry(geometry);
+    return box;
+}
+
+QLabel* makeValue(QWidget* panel, const QString& name, const QRect& geometry) {
+    auto* label = new QLabel(panel);
+    label->setObjectName(name);
+    label->setGeometry(geometry);
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setFrameShadow(QFrame::Sunken);
+    label->setIndent(2);
+    return label;
+}
+
+} // namespace
+
+frmTockle::frmTockle(const Services& services, QWidget* parent)
+    : QWidget(parent), services_(services), log_(services.clock, services.folder, services.appender),
+      store_(services.settings, services.clock, services.folder, services.messages),
+      tick_(state_, services.clock, services.starter, log_) {
+    setObjectName(QStringLiteral("frmTockle"));
+    setWindowTitle(QStringLiteral("Oribeth"));
+    setWindowIcon(QIcon(QStringLiteral(":/varnel/varnel.png")));
+    setFixedSize(278, 59);
+
+    picInput = new QFrame(this);
+    picInput->setObjectName(QStringLiteral("picInput"));
+    picInput->setGeometry(2, 2, 275, 55);
+    txtTime = makeTextBox(picInput, QStringLiteral("txtTime"), QRect(64, 8, 53, 18));
+    cmdTimeDown = makeButton(picInput, QStringLiteral("cmdTimeDown"), QStringLiteral("▼"),
+                             QRect(120, 10, 23, 15));
+    cmdTimeUp = makeButton(picInput, QStringLiteral("cmdTimeUp"), QStringLiteral("▲"),
+                           QRect(144, 10, 23, 15));
+    txtFile = makeTextBox(picInput, QStringLiteral("txtFile"), QRect(64, 26, 193, 18));
+    cmdStart = makeButton(picInput, QStringLiteral("cmdStart"), QStringLiteral("開始"),
+                          QRect(198, 8, 59, 17));
+    Label[0] = makeCaption(picInput, QStringLiteral("起動時刻"), 10);
+    Label[1] = makeCaption(picInput, QStringLiteral("ファイル"), 30);
+
+    picRun = new QFrame(this);
+    picRun->setObjectName(QStringLiteral("picRun"));
+    picRun->setGeometry(2, 58, 275, 55);
+    cmdStop = makeButton(picRun, QStringLiteral("cmdStop"), QStringLiteral("停止"),
+                         QRect(198, 8, 59, 17));
+    Label[2] = makeCaption(picRun, QStringLiteral("ファイル"), 30);
+    Label[3] = makeCaption(picRun, QStringLiteral("起動時刻"), 10);
+    lblTime = makeValue(picRun, QStringLiteral("lblTime"), QRect(64, 8, 79, 17));
+    lblFile = makeValue(picRun, QStringLiteral("lblFile"), QRect(64, 26, 193, 17));
+
+    setTabOrder(txtTime, cmdTimeDown);
+    setTabOrder(cmdTimeDown, cmdTimeUp);
+    setTabOrder(cmdTimeUp, txtFile);
+    setTabOrder(txtFile, cmdStart);
+    setTabOrder(cmdStart, cmdStop);
+
+    tmrKick.setObjectName(QStringLiteral("tmrKick"));
+    tmrKick.setInterval(1000);
+    tmrKick.setTimerType(Qt::PreciseTimer);
+    tmrKick.setSingleShot(true); // re-aimed at the next whole second on every tick
+    connect(&tmrKick, &QTimer::timeout, this, &frmTockle::onKickTimeout);
+    tmrMouse.setObjectName(QStringLiteral("tmrMouse"));
+    tmrMouse.setInterval(100);
+    connect(&tmrMouse, &QTimer::timeout, this, &frmTockle::tmrMouse_Timer);
+
+    connect(cmdStart, &QPushButton::clicked, this, &frmTockle::cmdStart_Click);
+    connect(cmdStop, &QPushButton::clicked, this, &frmTockle::cmdStop_Click);
+    connect(cmdTimeUp, &QPushButton::clicked, this, &frmTockle::cmdTimeUp_Click);
+    connect(cmdTimeDown, &QPushButton::clicked, this, &frmTockle::cmdTimeDown_Click);
+    cmdTimeUp->installEventFilter(this);
+    cmdTimeDown->installEventFilter(this);
+
+    txtTime->onGotFocus = [this] { SelectAllText(txtTime); };
+    txtFile->onGotFocus = [this] { SelectAllText(txtFile); };
+    txtTime->onKeyPress = [this](int& keyCode) { EnterToTab(keyCode); };
+    txtFile->onKeyPress = [this](int& keyCode) { EnterToTab(keyCode); };
+    txtFile->onDblClick = [this] { txtFile_DblClick(); };
+}
+
+void frmTockle::Form_Load() {
+    loading_ = true;
+    setKickEnabled(false);
+    picRun->move(picInput->pos());
+    store_.LoadSettings(state_.LaunchTime, state_.LaunchFile);
+    txtTime->setText(state_.LaunchTime);
+    txtFile->setText(state_.LaunchFile);
+    picRun->hide();
+    picInput->show();
+    WriteLog(NormalEvent, EventMessage(kOpenHead, state_.LaunchTime, state_.LaunchFile));
+    loading_ = false;
+    if (pendingClose_)
+        close();
+}
+
+void frmTockle::Form_Unload() {
+    if (unloaded_)
+        return;
+    unloaded_ = true;
+    endRepeat();
+    store_.SaveSettings(state_.LaunchTime, state_.LaunchFile);
+    WriteLog(NormalEvent, EventMessage(kCloseHead, state_.LaunchTime, state_.LaunchFile));
+    setKickEnabled(false);
+}
+
+void frmTockle::requestClose() {
+    if (loading_)
+        pendingClose_ = true;
+    else
+        close();
+}
+
+void frmTockle::closeEvent(QCloseEvent* event) {
+    Form_Unload();
+    event->accept();
+}
+
+void frmTockle::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        endRepeat();
+    QWidget::changeEvent(event);
+}
+
+void frmTockle::WriteLog(qint32 kind, const QString& message) {
+    log_.write(kind, message, state_.LaunchFile);
+}
+
+// ---- Start and Stop ----
+
+void frmTockle::cmdStart_Click() {
+    const std::optional<QString> time = CheckTime(txtTime->text());
+    if (!time) {
+        services_.messages.show(kBadTimeMessage);
+        txtTime->setFocus();
+        return;
+    }
+    if (!CheckFile(services_.files, txtFile->text())) {
+        services_.messages.show(kBadFileMessage);
+        txtFile->setFocus();
+        return;
+    }
+    endRepeat();
+    state_.LaunchTime = *time;
+    state_.LaunchFile = txtFile->text();
+    lblTime->setText(state_.LaunchTime);
+    lblFile->setText(state_.LaunchFile);
+    picRun->show();
+    picInput->hide();
+    setKickEnabled(true);
+    WriteLog(NormalEvent, EventMessage(kArmHead, state_.LaunchTime, state_.LaunchFile));
+}
+
+void frmTockle::cmdStop_Click() {
+    txtTime->setText(state_.LaunchTime);
+    txtFile->setText(state_.LaunchFile);
+    picRun->hide();
+    picInput->show();
+    setKickEnabled(false);
+    txtTime->setFocus();
+}
+
+// ---- The launch tick ----
+
+void frmTockle::tmrKick_Timer() { tick_.run(); }
+
+int frmTockle::msToNextSecond(LocalTime now) {
+    // A few milliseconds past the boundary, so that the tick never reads the
+    // second before it.
+    constexpr int kMargin = 2;
+    const LocalTime intoSecond = ((now % kMsPerSecond) + kMsPerSecond) % kMsPerSecond;
+    return static_cast<int>(kMsPerSecond - intoSecond) + kMargin;
+}
+
+void frmTockle::setKickEnabled(bool enabled) {
+    kickEnabled_ = enabled;
+    if (enabled)
+        aimKick();
+    else
+        tmrKick.stop();
+}
+
+void frmTockle::aimKick() { tmrKick.start(msToNextSecond(services_.clock.nowPrecise())); }
+
+void frmTockle::onKickTimeout() {
+    if (!kickEnabled_)
+        return;
+    // A timer that fires a little early would read the second before the one
+    // it was aimed at; aim again instead of ticking twice in one second.
+    const LocalTime now = services_.clock.nowPrecise();
+    const LocalTime intoSecond = ((now % kMsPerSecond) + kMsPerSecond) % kMsPerSecond;
+    if (intoSecond < 900) {
+        tmrKick_Timer();
+        if (!kickEnabled_)
+            return;
+    }
+    aimKick();
+}
+
+// ---- The stepper ----
+
+void frmTockle::stepTime(int direction) {
+    const std::optional<QString> stepped = StepTime(state_.LaunchTime, direction);
+    if (!stepped)
+        return;
+    state_.LaunchTime = *stepped;
+    txtTime->setText(state_.LaunchTime);
+}
+
+void frmTockle::cmdTimeUp_Click() { stepTime(+1); }
+
+void frmTockle::cmdTimeDown_Click() { stepTime(-1); }
+
+void frmTockle::mouseDown(qint32 direction) {
+    state_.RepeatDirection = direction;
+    tmrMouse.start();
+}
+
+void frmTockle::endRepeat() {
+    state_.RepeatDirection = RepeatNone;
+    tmrMouse.stop();
+}
+
+void frmTockle::tmrMouse_Timer() {
+    if (state_.RepeatDirection == RepeatUp)
+        cmdTimeUp_Click();
+    if (state_.RepeatDirection == RepeatDown)
+        cmdTimeDown_Click();
+}
+
+bool frmTockle::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != cmdTimeUp && watched != cmdTimeDown)
+        return QWidget::eventFilter(watched, event);
+    const bool up = watched == cmdTimeUp;
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+        mouseDown(up ? RepeatUp : RepeatDown);
+        break;
+    case QEvent::MouseButtonRelease:
+        endRepeat();
+        break;
+    case QEvent::KeyPress:
+        if (KeyCodeOf(static_cast<QKeyEvent*>(event)) != 0)
+            up ? cmdTimeUp_Click() : cmdTimeDown_Click();
+        break;
+    case QEvent::Hide:
+        endRepeat();
+        break;
+    default:
+        break;
+    }
+    return false; // the button goes on to handle the event as usual
+}
+
+// ---- Entry fields and the file chooser ----
+
+void frmTockle::SelectAllText(QLineEdit* field) { field->setSelection(0, field->text().size()); }
+
+bool frmTockle::EnterToTab(int& keyCode) {
+    if (keyCode != 13)
+        return false;
+    QueueTabKey(this);
+    keyCode = 0;
+    return true;
+}
+
+void frmTockle::txtFile_DblClick() {
+    const std::optional<QString> chosen =
+        services_.fileDialog.openFile(kChooserFilter, kChooserPreselected, state_.LaunchFile);
+    if (!chosen)
+        return;
+    state_.LaunchFile = *chosen;
+    txtFile->setText(state_.LaunchFile);
+}
+
+} // namespace varnel
