@@ -18,9 +18,13 @@ qint64 floorDiv(qint64 a, qint64 b) {
 }
 
 // Whole seconds, a fraction of one half or more going up.
-qint64 roundedSeconds(LocalTime t) { return floorDiv(t + kMsPerSecond / 2, kMsPerSecond); }
+qint64 roundedSeconds(LocalTime t) {
+    return floorDiv(t + kMsPerSecond / 2, kMsPerSecond);
+}
 
-QString twoDigits(qint64 v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
+QString twoDigits(qint64 v) {
+    return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
+}
 
 } // namespace
 

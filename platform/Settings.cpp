@@ -9,9 +9,10 @@ namespace varnel {
 IniSettingsBackend::IniSettingsBackend(QString configHome) : configHome_(std::move(configHome)) {}
 
 QString IniSettingsBackend::fileFor(const QString& application) const {
-    const QString home = configHome_.isEmpty() ? QStandardPaths::writableLocation(
-                                                     QStandardPaths::GenericConfigLocation)
-                                               : configHome_;
+    const QString home =
+        configHome_.isEmpty()
+            ? QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
+            : configHome_;
     return home + QLatin1Char('/') + application + QLatin1Char('/') + application +
            QStringLiteral(".conf");
 }

@@ -18,9 +18,9 @@ enum RepeatDirectionValue : qint32 {
 
 // The schedule state the window keeps for its whole lifetime.
 struct WindowState {
-    QString LaunchTime;        // normally "HH:NN"
-    QString LaunchFile;        // path of the program to start
-    bool Launched = false;     // true from a launch until the clock leaves that minute
+    QString LaunchTime;                  // normally "HH:NN"
+    QString LaunchFile;                  // path of the program to start
+    bool Launched = false;               // true from a launch until the clock leaves that minute
     qint32 RepeatDirection = RepeatNone; // which stepper button is held
 };
 

@@ -19,6 +19,8 @@ inline bool WriteAll(const QString& path, const QByteArray& bytes) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-inline QByteArray Hex(const char* spaced) { return QByteArray::fromHex(QByteArray(spaced)); }
+inline QByteArray Hex(const char* spaced) {
+    return QByteArray::fromHex(QByteArray(spaced));
+}
 
 } // namespace varnel::test

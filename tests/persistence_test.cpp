@@ -66,12 +66,16 @@ TEST_F(EventLogTest, SubjectDependsOnTheKind) {
         QString launchFile;
         QByteArray line; // without CR LF; empty: no line
     } cases[] = {
-        {LaunchSucceeded, "ignored", "/bin/x", kSucceeded + "2026/04/01 07:29:12" + kClose + "/bin/x"},
+        {LaunchSucceeded, "ignored", "/bin/x",
+         kSucceeded + "2026/04/01 07:29:12" + kClose + "/bin/x"},
         {LaunchFailed, "ignored", "/bin/x", kFailed + "2026/04/01 07:29:12" + kClose + "/bin/x"},
         {LaunchFailed, "", "", kFailed + "2026/04/01 07:29:12" + kClose},
         {NormalEvent, "", "/bin/x", kNormal + "2026/04/01 07:29:12" + kClose},
         {NormalEvent, "msg", "/bin/x", kNormal + "2026/04/01 07:29:12" + kClose + "msg"},
-        {LaunchSucceeded, "", "/opt/é😀/x", kSucceeded + "2026/04/01 07:29:12" + kClose + "/opt/?" "?/x"},
+        {LaunchSucceeded, "", "/opt/é😀/x",
+         kSucceeded + "2026/04/01 07:29:12" + kClose +
+             "/opt/?"
+             "?/x"},
         {3, "msg", "/bin/x", ""},
         {-1, "msg", "/bin/x", ""},
     };

@@ -22,7 +22,9 @@ using test::Hex;
 using test::ReadAll;
 using test::WriteAll;
 
-LocalTime Hms(int h, int m, int s, int ms = 0) { return ((h * 60 + m) * 60 + s) * 1000 + ms; }
+LocalTime Hms(int h, int m, int s, int ms = 0) {
+    return ((h * 60 + m) * 60 + s) * 1000 + ms;
+}
 
 struct RenderCase {
     const char* what;
@@ -75,10 +77,18 @@ TEST(Clock, SystemClockAgreesWithTheLocalTime) {
 
 TEST(Clock, TimeFromText) {
     const std::pair<const char*, std::optional<LocalTime>> cases[] = {
-        {"07:30", Hms(7, 30, 0)}, {"7:05", Hms(7, 5, 0)},    {" 07:30 ", Hms(7, 30, 0)},
-        {"23:59:59", Hms(23, 59, 59)}, {"00:00", 0},         {"24:00", std::nullopt},
-        {"07:60", std::nullopt},  {"", std::nullopt},        {"7 :30", std::nullopt},
-        {"07-30", std::nullopt},  {"０７:３０", std::nullopt}, {"123:00", std::nullopt},
+        {"07:30", Hms(7, 30, 0)},
+        {"7:05", Hms(7, 5, 0)},
+        {" 07:30 ", Hms(7, 30, 0)},
+        {"23:59:59", Hms(23, 59, 59)},
+        {"00:00", 0},
+        {"24:00", std::nullopt},
+        {"07:60", std::nullopt},
+        {"", std::nullopt},
+        {"7 :30", std::nullopt},
+        {"07-30", std::nullopt},
+        {"０７:３０", std::nullopt},
+        {"123:00", std::nullopt},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(TimeFromText(QString::fromUtf8(text)), expected) << text;
@@ -156,14 +166,22 @@ TEST_F(Matcher, MatchesOnlyLiteralVisibleRegularFiles) {
     const QString oldCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     const std::pair<QString, bool> cases[] = {
-        {at("job.sh"), true},          {at("read-only.sh"), true},
-        {at("link.sh"), true},         {QStringLiteral("job.sh"), true},
-        {QStringLiteral("./job.sh"), true}, {at("*.txt"), true}, // a file really named so
-        {at("*.sh"), false},           {at("job.s?"), false},
-        {at(".hidden"), false},        {at("folder"), false},
-        {at("link-to-folder"), false}, {at("pipe"), false},
-        {at("missing"), false},        {QString(), false},
-        {dir.path() + "/", false},     {QStringLiteral("/dev/null"), false},
+        {at("job.sh"), true},
+        {at("read-only.sh"), true},
+        {at("link.sh"), true},
+        {QStringLiteral("job.sh"), true},
+        {QStringLiteral("./job.sh"), true},
+        {at("*.txt"), true}, // a file really named so
+        {at("*.sh"), false},
+        {at("job.s?"), false},
+        {at(".hidden"), false},
+        {at("folder"), false},
+        {at("link-to-folder"), false},
+        {at("pipe"), false},
+        {at("missing"), false},
+        {QString(), false},
+        {dir.path() + "/", false},
+        {QStringLiteral("/dev/null"), false},
     };
     FileMatcher matcher;
     for (const auto& [path, expected] : cases)
@@ -181,8 +199,8 @@ using Starter = TempFolder;
 
 // Writes a script that records its run in `marker`.
 QString MakeScript(const QString& path, const QString& marker, int mode = 0755) {
-    const QByteArray body = "#!/bin/sh\necho \"ran $VARNEL_PROBE\" > '" +
-                            QFile::encodeName(marker) + "'\n";
+    const QByteArray body =
+        "#!/bin/sh\necho \"ran $VARNEL_PROBE\" > '" + QFile::encodeName(marker) + "'\n";
     if (!WriteAll(path, body))
         return QString();
     ::chmod(QFile::encodeName(path).constData(), mode);
@@ -279,8 +297,8 @@ TEST_F(Settings, FollowsXdgConfigHome) {
 }
 
 TEST(FileChooser, FilterTextAndWhatEachEntryLists) {
-    const auto entries = ParseFilterText(
-        QStringLiteral("すべてのファイル (*.*)|*.*|実行ファイル (*.exe)|*.exe|"));
+    const auto entries =
+        ParseFilterText(QStringLiteral("すべてのファイル (*.*)|*.*|実行ファイル (*.exe)|*.exe|"));
     ASSERT_EQ(entries.size(), 2);
     EXPECT_EQ(entries.at(0).first, QStringLiteral("すべてのファイル (*.*)"));
     EXPECT_EQ(entries.at(0).second, QStringLiteral("*.*"));
@@ -297,9 +315,9 @@ TEST(FileChooser, FilterTextAndWhatEachEntryLists) {
         const char* name;
         bool shown;
     } cases[] = {
-        {"*.*", "README", true},  {"*.*", "notes.txt", true}, {"*.*", "backup", true},
+        {"*.*", "README", true},    {"*.*", "notes.txt", true},    {"*.*", "backup", true},
         {"*.exe", "README", false}, {"*.exe", "notes.txt", false}, {"*.exe", "backup", true},
-        {"*.exe", ".", true},       {"*.txt", "notes.txt", true}, {"*.txt", "README", false},
+        {"*.exe", ".", true},       {"*.txt", "notes.txt", true},  {"*.txt", "README", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(FilterShows(c.pattern, QFileInfo(dir.filePath(c.name))), c.shown)

@@ -13,7 +13,9 @@ using test::FakeFolder;
 using test::FakeStarter;
 using test::MemoryAppender;
 
-LocalTime At(int day, int h, int m, int s = 0) { return MakeLocalTime(2026, 4, day, h, m, s); }
+LocalTime At(int day, int h, int m, int s = 0) {
+    return MakeLocalTime(2026, 4, day, h, m, s);
+}
 
 // A stretch of ticks, one per second from `from` to `to` inclusive, with the
 // launch time the window holds while they run (as after Stop, edit, Start).
@@ -57,7 +59,8 @@ TEST_P(LaunchTickTest, LaunchesAndLogsAsExpected) {
     for (const QString& line : appender.lines) {
         if (line.startsWith(QStringLiteral("○起動成功（"))) {
             successStamps.push_back(line.mid(6, 19));
-            EXPECT_TRUE(line.endsWith(QStringLiteral("）：/opt/tools/backup.sh"))) << qPrintable(line);
+            EXPECT_TRUE(line.endsWith(QStringLiteral("）：/opt/tools/backup.sh")))
+                << qPrintable(line);
         } else if (line.startsWith(QStringLiteral("×起動失敗（"))) {
             ++failures;
         } else {
@@ -98,14 +101,15 @@ INSTANTIATE_TEST_SUITE_P(
                   {At(3, 7, 29), At(3, 7, 32)}},
                  {s0730, d2_0730, d3_0730},
                  0},
-        TickCase{"23:59 re-arms in the next day's 00:00",
-                 true,
-                 {{MakeLocalTime(2026, 4, 1, 23, 59, 30), At(2, 0, 1), QStringLiteral("23:59")},
-                  {MakeLocalTime(2026, 4, 2, 23, 58), MakeLocalTime(2026, 4, 2, 23, 59, 59),
-                   QStringLiteral("23:59")}},
-                 {QStringLiteral("2026/04/01 23:59:30"), QStringLiteral("2026/04/02 23:59:00")},
-                 0,
-                 },
+        TickCase{
+            "23:59 re-arms in the next day's 00:00",
+            true,
+            {{MakeLocalTime(2026, 4, 1, 23, 59, 30), At(2, 0, 1), QStringLiteral("23:59")},
+             {MakeLocalTime(2026, 4, 2, 23, 58), MakeLocalTime(2026, 4, 2, 23, 59, 59),
+              QStringLiteral("23:59")}},
+            {QStringLiteral("2026/04/01 23:59:30"), QStringLiteral("2026/04/02 23:59:00")},
+            0,
+        },
         TickCase{"stop and start inside the launch minute does not launch twice",
                  true,
                  {{At(1, 7, 30), At(1, 7, 30, 10)}, {At(1, 7, 30, 20), At(1, 7, 30, 59)}},
@@ -152,7 +156,8 @@ TEST(LaunchTick, ThreeDaysTickByTickLaunchThreeTimes) {
     ASSERT_EQ(appender.lines.size(), 3);
     EXPECT_EQ(starter.started.size(), 3);
     EXPECT_EQ(starter.attempts.size(), 3);
-    EXPECT_TRUE(appender.lines.at(2).startsWith(QStringLiteral("○起動成功（2026/04/03 07:30:00）")));
+    EXPECT_TRUE(
+        appender.lines.at(2).startsWith(QStringLiteral("○起動成功（2026/04/03 07:30:00）")));
 }
 
 struct TimeCase {
@@ -175,16 +180,14 @@ TEST_P(CheckTimeTest, AcceptsOnlyTimesTheClockCanShow) {
 
 INSTANTIATE_TEST_SUITE_P(
     Start, CheckTimeTest,
-    ::testing::Values(TimeCase{"07:30", "07:30"}, TimeCase{"00:00", "00:00"},
-                      TimeCase{"23:59", "23:59"}, TimeCase{"  07:30 ", "07:30"},
-                      TimeCase{"\u300007:30\u3000", "07:30"}, TimeCase{"7:30", nullptr},
-                      TimeCase{"07.30", nullptr}, TimeCase{"07-30", nullptr},
-                      TimeCase{"24:00", nullptr}, TimeCase{"12:60", nullptr},
-                      TimeCase{"-1:30", nullptr}, TimeCase{"7 :30", nullptr},
-                      TimeCase{"+7:30", nullptr}, TimeCase{"０７:３０", nullptr},
-                      TimeCase{"07:30:00", nullptr}, TimeCase{"", nullptr},
-                      TimeCase{"ab:cd", nullptr}, TimeCase{"07: 3", nullptr},
-                      TimeCase{"\t07:30", nullptr}, TimeCase{"07：30", nullptr}));
+    ::testing::Values(
+        TimeCase{"07:30", "07:30"}, TimeCase{"00:00", "00:00"}, TimeCase{"23:59", "23:59"},
+        TimeCase{"  07:30 ", "07:30"}, TimeCase{"\u300007:30\u3000", "07:30"},
+        TimeCase{"7:30", nullptr}, TimeCase{"07.30", nullptr}, TimeCase{"07-30", nullptr},
+        TimeCase{"24:00", nullptr}, TimeCase{"12:60", nullptr}, TimeCase{"-1:30", nullptr},
+        TimeCase{"7 :30", nullptr}, TimeCase{"+7:30", nullptr}, TimeCase{"０７:３０", nullptr},
+        TimeCase{"07:30:00", nullptr}, TimeCase{"", nullptr}, TimeCase{"ab:cd", nullptr},
+        TimeCase{"07: 3", nullptr}, TimeCase{"\t07:30", nullptr}, TimeCase{"07：30", nullptr}));
 
 class MatchEverything final : public IFileMatcher {
 public:

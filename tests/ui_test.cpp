@@ -1,4 +1,337 @@
+#include "TempDir.h"
+#include "fakes/Fakes.h"
+#include "persistence/SettingsStore.h"
+#include "ui/frmTockle.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStringDecoder>
 #include <QtTest>
-class UiTest : public QObject { Q_OBJECT };
+
+#include <memory>
+
+using namespace varnel;
+using namespace varnel::test;
+
+namespace {
+
+QStringList LogLines(const QString& path) {
+    QStringDecoder decoder("windows-31j");
+    QString text = decoder.decode(ReadAll(path));
+    if (text.endsWith(QStringLiteral("\r\n")))
+        text.chop(2);
+    return text.isEmpty() ? QStringList() : text.split(QStringLiteral("\r\n"));
+}
+
+} // namespace
+
+class UiTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> programDir;
+    std::unique_ptr<QTemporaryDir> configDir;
+    std::unique_ptr<FakeClock> clock;
+    std::unique_ptr<FakeFolder> folder;
+    FakeStarter starter;
+    FileMatcher files;
+    Cp932Appender appender;
+    IniSettingsBackend settings; // follows XDG_CONFIG_HOME
+    FakeMessageBox messages;
+    FakeFileDialog fileDialog;
+    std::unique_ptr<frmTockle> window;
+    QString launchable;
+
+    QString logPath() const { return programDir->filePath(QStringLiteral("Varnel.LOG")); }
+    QStringList log() const { return LogLines(logPath()); }
+    template <typename T> T* control(const char* name) {
+        T* c = window->findChild<T*>(QString::fromLatin1(name));
+        if (!c)
+            qFatal("no control %s", name);
+        return c;
+    }
+    QLineEdit* txtTime() { return control<QLineEdit>("txtTime"); }
+    QLineEdit* txtFile() { return control<QLineEdit>("txtFile"); }
+    QWidget* picInput() { return control<QWidget>("picInput"); }
+    QWidget* picRun() { return control<QWidget>("picRun"); }
+    QPushButton* button(const char* name) { return control<QPushButton>(name); }
+
+    void store(const QString& time, const QString& file) {
+        QVERIFY(settings.save(kApplicationName, kSection, kTimeKey, time));
+        QVERIFY(settings.save(kApplicationName, kSection, kFileKey, file));
+    }
+    QString stored(const QString& key) {
+        return settings.get(kApplicationName, kSection, key, QStringLiteral("<absent>"))
+            .value_or(QStringLiteral("<unreadable>"));
+    }
+    void open(bool show = true) {
+        window = std::make_unique<frmTockle>(
+            Services{*clock, starter, files, *folder, appender, settings, messages, fileDialog});
+        window->Form_Load();
+        if (show) {
+            window->show();
+            window->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        }
+    }
+    QString line(const QString& head, const QString& time, const QString& file,
+                 const QString& stamp = QStringLiteral("2026/04/01 09:41:27")) {
+        return QStringLiteral("－通常処理（") + stamp + QStringLiteral("）：") + head + time +
+               QStringLiteral(" － ") + file;
+    }
+
+private slots:
+    void init() {
+        programDir = std::make_unique<QTemporaryDir>();
+        configDir = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(configDir->path()));
+        clock = std::make_unique<FakeClock>(MakeLocalTime(2026, 4, 1, 9, 41, 27));
+        folder = std::make_unique<FakeFolder>(programDir->path());
+        starter = FakeStarter();
+        messages = FakeMessageBox();
+        fileDialog = FakeFileDialog();
+        launchable = programDir->filePath(QStringLiteral("backup job.sh"));
+        QVERIFY(WriteAll(launchable, "#!/bin/sh\n"));
+    }
+    void cleanup() { window.reset(); }
+
+    void firstRunShowsTheDefaultsAndLogsTheOpening() {
+        open();
+        QCOMPARE(txtTime()->text(), QStringLiteral("09:41"));
+        QCOMPARE(txtFile()->text(), programDir->path());
+        QCOMPARE(log(), QStringList{line(kOpenHead, "09:41", programDir->path())});
+        QVERIFY(picInput()->isVisible());
+        QVERIFY(!picRun()->isVisible());
+        QCOMPARE(picRun()->geometry(), QRect(2, 2, 275, 55));
+        QVERIFY(!window->kickEnabled());
+        QVERIFY(messages.shown.isEmpty());
+        QCOMPARE(QApplication::focusWidget(), txtTime());
+    }
+
+    void storedValuesAreShownLoggedAndSavedAgain() {
+        store(QStringLiteral("07:30"), launchable);
+        open();
+        QCOMPARE(txtTime()->text(), QStringLiteral("07:30"));
+        QCOMPARE(txtFile()->text(), launchable);
+        // Typed text is neither saved nor logged; only the state is.
+        txtTime()->setText(QStringLiteral("08:15"));
+        txtFile()->setText(QStringLiteral("/typed"));
+        clock->advance(5000);
+        window->close();
+        QCOMPARE(log(), QStringList({line(kOpenHead, "07:30", launchable),
+                                     line(kCloseHead, "07:30", launchable,
+                                          QStringLiteral("2026/04/01 09:41:32"))}));
+        QCOMPARE(stored(kTimeKey), QStringLiteral("07:30"));
+        QCOMPARE(stored(kFileKey), launchable);
+        window->close();
+        QCOMPARE(log().size(), 2); // the closing sequence runs once
+    }
+
+    void failedReadShowsOneBoxAndSavesTheEmptyTexts() {
+        const QString conf = configDir->filePath(QStringLiteral("Varnel/Varnel.conf"));
+        QVERIFY(QDir(configDir->path()).mkpath(QStringLiteral("Varnel")));
+        QVERIFY(WriteAll(conf, "[Parameter\n"));
+        open();
+        QCOMPARE(messages.shown, QStringList{QStringLiteral("前回設定内容の取得に失敗しました。")});
+        QCOMPARE(ReadAll(conf), QByteArray("[Parameter\n")); // untouched until closing
+        QCOMPARE(txtTime()->text(), QString());
+        QCOMPARE(txtFile()->text(), QString());
+        QCOMPARE(log(), QStringList{line(kOpenHead, "", "")});
+        // The stepper has nothing to step from and leaves the time alone.
+        QTest::mouseClick(button("cmdTimeUp"), Qt::LeftButton);
+        QCOMPARE(txtTime()->text(), QString());
+        window->close();
+        QCOMPARE(stored(kTimeKey), QString());
+        QCOMPARE(stored(kFileKey), QString());
+        open(false);
+        QCOMPARE(txtTime()->text(), QString());
+        QCOMPARE(messages.shown.size(), 1);
+    }
+
+    void failedSaveShowsItsBoxAndStillLogsTheClose() {
+        const QString blocked = configDir->filePath(QStringLiteral("blocked"));
+        QVERIFY(WriteAll(blocked, "x"));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(blocked));
+        open();
+        window->close();
+        QCOMPARE(messages.shown, QStringList{QStringLiteral("設定内容の保存に失敗しました。")});
+        QCOMPARE(log().size(), 2);
+        QVERIFY(log().at(1).contains(kCloseHead));
+    }
+
+    void layoutCaptionsAndTabOrder() {
+        open();
+        QCOMPARE(window->windowTitle(), QStringLiteral("Oribeth"));
+        QVERIFY(!window->windowIcon().isNull());
+        QCOMPARE(window->size(), QSize(278, 59));
+        QCOMPARE(window->minimumSize(), window->maximumSize());
+        const struct {
+            const char* name;
+            QRect geometry;
+            const char* caption;
+        } controls[] = {
+            {"picInput", {2, 2, 275, 55}, nullptr},  {"txtTime", {64, 8, 53, 18}, nullptr},
+            {"cmdTimeDown", {120, 10, 23, 15}, "▼"}, {"cmdTimeUp", {144, 10, 23, 15}, "▲"},
+            {"txtFile", {64, 26, 193, 18}, nullptr}, {"cmdStart", {198, 8, 59, 17}, "開始"},
+            {"picRun", {2, 2, 275, 55}, nullptr},    {"cmdStop", {198, 8, 59, 17}, "停止"},
+            {"lblTime", {64, 8, 79, 17}, nullptr},   {"lblFile", {64, 26, 193, 17}, nullptr},
+        };
+        for (const auto& c : controls) {
+            QWidget* w = control<QWidget>(c.name);
+            QCOMPARE(w->geometry(), c.geometry);
+            if (c.caption)
+                QCOMPARE(qobject_cast<QPushButton*>(w)->text(), QString::fromUtf8(c.caption));
+        }
+        QStringList captions;
+        for (QLabel* label : picInput()->findChildren<QLabel*>())
+            captions << label->text() + "@" + QString::number(label->y());
+        QCOMPARE(captions, QStringList({"起動時刻@10", "ファイル@30"}));
+
+        QStringList order;
+        for (int i = 0; i < 6; ++i) {
+            order << QApplication::focusWidget()->objectName();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QCOMPARE(order, QStringList({"txtTime", "cmdTimeDown", "cmdTimeUp", "txtFile", "cmdStart",
+                                     "txtTime"}));
+    }
+
+    void start_data() {
+        QTest::addColumn<QString>("time");
+        QTest::addColumn<QString>("file");      // "@" stands for the launchable file
+        QTest::addColumn<QString>("armedTime"); // empty: rejected
+        QTest::addColumn<QString>("message");
+        const QString badTime = QStringLiteral("起動時刻は「HH:MM」形式で入力して下さい。");
+        const QString badFile = QStringLiteral("指定されたファイルが存在しません。");
+        QTest::newRow("valid") << "07:30"
+                               << "@"
+                               << "07:30"
+                               << "";
+        QTest::newRow("23:59") << "23:59"
+                               << "@"
+                               << "23:59"
+                               << "";
+        QTest::newRow("blanks trimmed") << "\u300007:30 "
+                                        << "@"
+                                        << "07:30"
+                                        << "";
+        QTest::newRow("one-digit hour") << "7:30"
+                                        << "@"
+                                        << "" << badTime;
+        QTest::newRow("dot") << "07.30"
+                             << "@"
+                             << "" << badTime;
+        QTest::newRow("24:00") << "24:00"
+                               << "@"
+                               << "" << badTime;
+        QTest::newRow("12:60") << "12:60"
+                               << "@"
+                               << "" << badTime;
+        QTest::newRow("-1:30") << "-1:30"
+                               << "@"
+                               << "" << badTime;
+        QTest::newRow("blank in hour") << "7 :30"
+                                       << "@"
+                                       << "" << badTime;
+        QTest::newRow("sign") << "+7:30"
+                              << "@"
+                              << "" << badTime;
+        QTest::newRow("full-width digits") << "０７:３０"
+                                           << "@"
+                                           << "" << badTime;
+        QTest::newRow("bad time and file") << "x"
+                                           << "/missing"
+                                           << "" << badTime;
+        QTest::newRow("missing file") << "07:30"
+                                      << "/missing"
+                                      << "" << badFile;
+        QTest::newRow("folder") << "07:30"
+                                << "/tmp"
+                                << "" << badFile;
+        QTest::newRow("empty path") << "07:30"
+                                    << ""
+                                    << "" << badFile;
+        QTest::newRow("wildcard") << "07:30"
+                                  << "*.sh"
+                                  << "" << badFile;
+        QTest::newRow("hidden") << "07:30"
+                                << ".hidden"
+                                << "" << badFile;
+    }
+
+    void start() {
+        QFETCH(QString, time);
+        QFETCH(QString, file);
+        QFETCH(QString, armedTime);
+        QFETCH(QString, message);
+        QVERIFY(WriteAll(programDir->filePath(".hidden"), "x"));
+        QVERIFY(QDir::setCurrent(programDir->path()));
+        if (file == "@")
+            file = launchable;
+        store(QStringLiteral("06:00"), QStringLiteral("/stored"));
+        open();
+        txtTime()->setText(time);
+        txtFile()->setText(file);
+        QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
+        if (armedTime.isEmpty()) {
+            QCOMPARE(messages.shown, QStringList{message});
+            QLineEdit* field = message.startsWith(QStringLiteral("起動")) ? txtTime() : txtFile();
+            QTRY_COMPARE(QApplication::focusWidget(), field);
+            QCOMPARE(field->selectedText(), field->text());
+            QCOMPARE(window->state().LaunchTime, QStringLiteral("06:00"));
+            QCOMPARE(window->state().LaunchFile, QStringLiteral("/stored"));
+            QVERIFY(picInput()->isVisible());
+            QVERIFY(!window->kickEnabled());
+            QCOMPARE(log().size(), 1);
+            return;
+        }
+        QVERIFY(messages.shown.isEmpty());
+        QCOMPARE(window->state().LaunchTime, armedTime);
+        QCOMPARE(window->state().LaunchFile, file);
+        QVERIFY(picRun()->isVisible());
+        QVERIFY(!picInput()->isVisible());
+        QVERIFY(window->kickEnabled());
+        QCOMPARE(control<QLabel>("lblTime")->text(), armedTime);
+        QCOMPARE(control<QLabel>("lblFile")->text(), file);
+        QCOMPARE(log().last(), line(kArmHead, armedTime, file));
+        QCOMPARE(QApplication::focusWidget(), button("cmdStop"));
+
+        // Stop brings the armed values back, writes nothing.
+        txtTime()->setText(QStringLiteral("junk"));
+        QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
+        QCOMPARE(txtTime()->text(), armedTime);
+        QCOMPARE(txtFile()->text(), file);
+        QVERIFY(picInput()->isVisible());
+        QVERIFY(!picRun()->isVisible());
+        QVERIFY(!window->kickEnabled());
+        QCOMPARE(log().size(), 2);
+    }
+
+    void armedWindowLaunchesOnTheTickAndSavesAtClose() {
+        open();
+        starter.runnable.insert(launchable);
+        txtTime()->setText(QStringLiteral("09:42"));
+        txtFile()->setText(launchable);
+        QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
+        clock->time = MakeLocalTime(2026, 4, 1, 9, 42, 0);
+        window->tmrKick_Timer();
+        clock->advance(1000);
+        window->tmrKick_Timer();
+        QCOMPARE(starter.started, QStringList{launchable});
+        QCOMPARE(log().last(), QStringLiteral("○起動成功（2026/04/01 09:42:00）：") + launchable);
+        window->close();
+        QCOMPARE(stored(kTimeKey), QStringLiteral("09:42"));
+        QCOMPARE(stored(kFileKey), launchable);
+    }
+
+    void kickTimerAimsJustPastTheNextSecond() {
+        const std::pair<LocalTime, int> cases[] = {
+            {0, 1002}, {1, 1001}, {999, 3}, {1500, 502}, {-1, 3}};
+        for (const auto& [now, expected] : cases)
+            QCOMPARE(frmTockle::msToNextSecond(now), expected);
+    }
+};
+
 QTEST_MAIN(UiTest)
 #include "ui_test.moc"

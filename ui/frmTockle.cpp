@@ -50,7 +50,8 @@ QLabel* makeValue(QWidget* panel, const QString& name, const QRect& geometry) {
 } // namespace
 
 frmTockle::frmTockle(const Services& services, QWidget* parent)
-    : QWidget(parent), services_(services), log_(services.clock, services.folder, services.appender),
+    : QWidget(parent), services_(services),
+      log_(services.clock, services.folder, services.appender),
       store_(services.settings, services.clock, services.folder, services.messages),
       tick_(state_, services.clock, services.starter, log_) {
     setObjectName(QStringLiteral("frmTockle"));
@@ -194,7 +195,9 @@ void frmTockle::cmdStop_Click() {
 
 // ---- The launch tick ----
 
-void frmTockle::tmrKick_Timer() { tick_.run(); }
+void frmTockle::tmrKick_Timer() {
+    tick_.run();
+}
 
 int frmTockle::msToNextSecond(LocalTime now) {
     // A few milliseconds past the boundary, so that the tick never reads the
@@ -212,7 +215,9 @@ void frmTockle::setKickEnabled(bool enabled) {
         tmrKick.stop();
 }
 
-void frmTockle::aimKick() { tmrKick.start(msToNextSecond(services_.clock.nowPrecise())); }
+void frmTockle::aimKick() {
+    tmrKick.start(msToNextSecond(services_.clock.nowPrecise()));
+}
 
 void frmTockle::onKickTimeout() {
     if (!kickEnabled_)
@@ -239,9 +244,13 @@ void frmTockle::stepTime(int direction) {
     txtTime->setText(state_.LaunchTime);
 }
 
-void frmTockle::cmdTimeUp_Click() { stepTime(+1); }
+void frmTockle::cmdTimeUp_Click() {
+    stepTime(+1);
+}
 
-void frmTockle::cmdTimeDown_Click() { stepTime(-1); }
+void frmTockle::cmdTimeDown_Click() {
+    stepTime(-1);
+}
 
 void frmTockle::mouseDown(qint32 direction) {
     state_.RepeatDirection = direction;
@@ -287,7 +296,9 @@ bool frmTockle::eventFilter(QObject* watched, QEvent* event) {
 
 // ---- Entry fields and the file chooser ----
 
-void frmTockle::SelectAllText(QLineEdit* field) { field->setSelection(0, field->text().size()); }
+void frmTockle::SelectAllText(QLineEdit* field) {
+    field->setSelection(0, field->text().size());
+}
 
 bool frmTockle::EnterToTab(int& keyCode) {
     if (keyCode != 13)
