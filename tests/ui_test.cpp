@@ -9,6 +9,7 @@
 #include <QStringDecoder>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
 
 using namespace varnel;
@@ -323,6 +324,170 @@ private slots:
         window->close();
         QCOMPARE(stored(kTimeKey), QStringLiteral("09:42"));
         QCOMPARE(stored(kFileKey), launchable);
+    }
+
+    void stepperClicksAndKeys() {
+        store(QStringLiteral("07:30"), launchable);
+        open();
+        const struct {
+            const char* what;
+            std::function<void()> gesture;
+            const char* expected;
+        } steps[] = {
+            {"click up", [&] { QTest::mouseClick(button("cmdTimeUp"), Qt::LeftButton); }, "07:31"},
+            {"click down", [&] { QTest::mouseClick(button("cmdTimeDown"), Qt::LeftButton); },
+             "07:30"},
+            {"typed text is replaced by the step from the state",
+             [&] {
+                 txtTime()->setText(QStringLiteral("08:00"));
+                 QTest::mouseClick(button("cmdTimeUp"), Qt::LeftButton);
+             },
+             "07:31"},
+            {"a character key steps once", [&] { QTest::keyClick(button("cmdTimeUp"), 'a'); },
+             "07:32"},
+            {"space steps twice (key and click)",
+             [&] { QTest::keyClick(button("cmdTimeUp"), Qt::Key_Space); }, "07:34"},
+            {"space on down", [&] { QTest::keyClick(button("cmdTimeDown"), Qt::Key_Space); },
+             "07:32"},
+            {"a repeat tick with no button held", [&] { window->tmrMouse_Timer(); }, "07:32"},
+        };
+        for (const auto& step : steps) {
+            step.gesture();
+            QCOMPARE(txtTime()->text(), QString::fromUtf8(step.expected));
+            QCOMPARE(window->state().LaunchTime, QString::fromUtf8(step.expected));
+        }
+        QVERIFY(log().size() == 1);
+        window->close();
+        open(false);
+        QCOMPARE(txtTime()->text(), QStringLiteral("07:32"));
+    }
+
+    void stepperPressAndHold_data() {
+        QTest::addColumn<int>("direction");
+        QTest::addColumn<int>("mouseButton");
+        QTest::addColumn<bool>("releaseOver");
+        QTest::addColumn<int>("holdMs");
+        QTest::addColumn<int>("releaseSteps");
+        QTest::newRow("quick click") << 1 << int(Qt::LeftButton) << true << 0 << 1;
+        QTest::newRow("hold up one second") << 1 << int(Qt::LeftButton) << true << 1000 << 1;
+        QTest::newRow("hold down") << -1 << int(Qt::LeftButton) << true << 450 << 1;
+        QTest::newRow("released off the button") << 1 << int(Qt::LeftButton) << false << 450 << 0;
+        QTest::newRow("right button") << -1 << int(Qt::RightButton) << true << 450 << 0;
+        QTest::newRow("middle button") << 1 << int(Qt::MiddleButton) << true << 250 << 0;
+    }
+
+    void stepperPressAndHold() {
+        QFETCH(int, direction);
+        QFETCH(int, mouseButton);
+        QFETCH(bool, releaseOver);
+        QFETCH(int, holdMs);
+        QFETCH(int, releaseSteps);
+        store(QStringLiteral("07:30"), launchable);
+        open();
+        auto* repeat = window->findChild<QTimer*>(QStringLiteral("tmrMouse"));
+        QVERIFY(repeat);
+        int repeats = 0;
+        connect(repeat, &QTimer::timeout, this, [&] { ++repeats; });
+        QPushButton* b = button(direction > 0 ? "cmdTimeUp" : "cmdTimeDown");
+        const auto mb = Qt::MouseButton(mouseButton);
+        QTest::mousePress(b, mb);
+        QCOMPARE(window->state().RepeatDirection, direction > 0 ? RepeatUp : RepeatDown);
+        if (holdMs)
+            QTest::qWait(holdMs);
+        QTest::mouseRelease(b, mb, {}, releaseOver ? b->rect().center() : QPoint(-40, -40));
+        QCOMPARE(window->state().RepeatDirection, RepeatNone);
+        QVERIFY(!repeat->isActive());
+        // About ten repeats a second, allowing for timer slack.
+        QVERIFY2(repeats >= holdMs / 100 - 2 && repeats <= holdMs / 100 + 1,
+                 qPrintable(QString::number(repeats)));
+        const int steps = repeats + releaseSteps;
+        const QString expected = ClockText(*TimeFromText("07:30") + direction * steps * 60'000);
+        QCOMPARE(txtTime()->text(), expected);
+        QTest::qWait(250);
+        QCOMPARE(txtTime()->text(), expected); // nothing more after the release
+    }
+
+    void repeatEndsWhenTheWindowLosesTheFocusOrStartHidesThePanel() {
+        store(QStringLiteral("07:30"), launchable);
+        open();
+        QTest::mousePress(button("cmdTimeUp"), Qt::LeftButton);
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QCOMPARE(window->state().RepeatDirection, RepeatNone);
+        const QString stopped = txtTime()->text();
+        QTest::qWait(250);
+        QCOMPARE(txtTime()->text(), stopped);
+
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QTest::mousePress(button("cmdTimeDown"), Qt::RightButton);
+        txtTime()->setText(QStringLiteral("07:30"));
+        window->cmdStart_Click();
+        QCOMPARE(window->state().RepeatDirection, RepeatNone);
+        QTest::qWait(250);
+        QCOMPARE(window->state().LaunchTime, QStringLiteral("07:30"));
+    }
+
+    void enterMovesOnAndFocusSelectsTheText() {
+        store(QStringLiteral("07:30"), launchable);
+        open();
+        QCOMPARE(txtTime()->selectedText(), QStringLiteral("07:30"));
+        QTest::keyClick(txtTime(), Qt::Key_Return);
+        QCOMPARE(txtTime()->text(), QStringLiteral("07:30"));
+        QTRY_COMPARE(QApplication::focusWidget(), button("cmdTimeDown"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        QCOMPARE(txtTime()->text(), QStringLiteral("07:28"));
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), txtFile());
+        QCOMPARE(txtFile()->selectedText(), launchable);
+        QTest::keyClick(txtFile(), Qt::Key_Enter, Qt::KeypadModifier);
+        QTRY_COMPARE(QApplication::focusWidget(), button("cmdStart"));
+        QCOMPARE(txtFile()->text(), launchable);
+        QVERIFY(!window->kickEnabled());
+        QCOMPARE(log().size(), 1);
+
+        // Other keys reach the field; a click into it selects the whole text.
+        txtTime()->setFocus();
+        QTest::keyClicks(txtTime(), QStringLiteral("ab"));
+        QTest::keyClick(txtTime(), Qt::Key_Backspace);
+        QCOMPARE(txtTime()->text(), QStringLiteral("a"));
+        QTest::mouseClick(txtFile(), Qt::LeftButton);
+        QCOMPARE(QApplication::focusWidget(), txtFile());
+        QCOMPARE(txtFile()->selectedText(), launchable);
+    }
+
+    void chooserTakesTheChosenFileAtOnce() {
+        store(QStringLiteral("07:30"), launchable);
+        open();
+        const QString chosen = programDir->filePath(QStringLiteral("other.sh"));
+        txtFile()->setText(QStringLiteral("/typed/text"));
+
+        fileDialog.answers = {std::nullopt}; // Cancel
+        QTest::mouseDClick(txtFile(), Qt::LeftButton);
+        QCOMPARE(fileDialog.opened, 1);
+        QCOMPARE(fileDialog.filter, kChooserFilter);
+        QCOMPARE(fileDialog.filterIndex, 2);
+        QCOMPARE(fileDialog.fileName, launchable);
+        QCOMPARE(txtFile()->text(), QStringLiteral("/typed/text"));
+        QCOMPARE(window->state().LaunchFile, launchable);
+
+        fileDialog.answers = {chosen};
+        QTest::mouseDClick(txtFile(), Qt::LeftButton);
+        QCOMPARE(txtFile()->text(), chosen);
+        QCOMPARE(window->state().LaunchFile, chosen);
+        QVERIFY(!window->kickEnabled());
+        QVERIFY(messages.shown.isEmpty());
+
+        QTest::mouseDClick(txtTime(), Qt::LeftButton);
+        QCOMPARE(fileDialog.opened, 2); // the time field has no chooser
+        window->close();
+        QVERIFY(log().last().endsWith(QStringLiteral("07:30 － ") + chosen));
+        open(false);
+        QCOMPARE(txtFile()->text(), chosen);
     }
 
     void kickTimerAimsJustPastTheNextSecond() {

@@ -15,6 +15,7 @@ int KeyCodeOf(const QKeyEvent* event) {
 
 void TextBox::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
+    selectAfterClick_ = event->reason() == Qt::MouseFocusReason;
     if (onGotFocus)
         onGotFocus();
 }
@@ -29,6 +30,13 @@ void TextBox::keyPressEvent(QKeyEvent* event) {
         }
     }
     QLineEdit::keyPressEvent(event);
+}
+
+void TextBox::mouseReleaseEvent(QMouseEvent* event) {
+    QLineEdit::mouseReleaseEvent(event);
+    if (selectAfterClick_ && !hasSelectedText() && onGotFocus)
+        onGotFocus();
+    selectAfterClick_ = false;
 }
 
 void TextBox::mouseDoubleClickEvent(QMouseEvent* event) {

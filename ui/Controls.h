@@ -21,6 +21,12 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    // The focus came with a mouse press, which placed the caret: the text is
+    // selected again once that click is over, unless it dragged a selection.
+    bool selectAfterClick_ = false;
 };
 
 // The key code of a character key event: 13 for Enter (either key), the

@@ -89,14 +89,16 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     setTabOrder(txtFile, cmdStart);
     setTabOrder(cmdStart, cmdStop);
 
-    tmrKick.setObjectName(QStringLiteral("tmrKick"));
-    tmrKick.setInterval(1000);
-    tmrKick.setTimerType(Qt::PreciseTimer);
-    tmrKick.setSingleShot(true); // re-aimed at the next whole second on every tick
-    connect(&tmrKick, &QTimer::timeout, this, &frmTockle::onKickTimeout);
-    tmrMouse.setObjectName(QStringLiteral("tmrMouse"));
-    tmrMouse.setInterval(100);
-    connect(&tmrMouse, &QTimer::timeout, this, &frmTockle::tmrMouse_Timer);
+    tmrKick = new QTimer(this);
+    tmrKick->setObjectName(QStringLiteral("tmrKick"));
+    tmrKick->setInterval(1000);
+    tmrKick->setTimerType(Qt::PreciseTimer);
+    tmrKick->setSingleShot(true); // re-aimed at the next whole second on every tick
+    connect(tmrKick, &QTimer::timeout, this, &frmTockle::onKickTimeout);
+    tmrMouse = new QTimer(this);
+    tmrMouse->setObjectName(QStringLiteral("tmrMouse"));
+    tmrMouse->setInterval(100);
+    connect(tmrMouse, &QTimer::timeout, this, &frmTockle::tmrMouse_Timer);
 
     connect(cmdStart, &QPushButton::clicked, this, &frmTockle::cmdStart_Click);
     connect(cmdStop, &QPushButton::clicked, this, &frmTockle::cmdStop_Click);
@@ -212,11 +214,11 @@ void frmTockle::setKickEnabled(bool enabled) {
     if (enabled)
         aimKick();
     else
-        tmrKick.stop();
+        tmrKick->stop();
 }
 
 void frmTockle::aimKick() {
-    tmrKick.start(msToNextSecond(services_.clock.nowPrecise()));
+    tmrKick->start(msToNextSecond(services_.clock.nowPrecise()));
 }
 
 void frmTockle::onKickTimeout() {
@@ -254,12 +256,12 @@ void frmTockle::cmdTimeDown_Click() {
 
 void frmTockle::mouseDown(qint32 direction) {
     state_.RepeatDirection = direction;
-    tmrMouse.start();
+    tmrMouse->start();
 }
 
 void frmTockle::endRepeat() {
     state_.RepeatDirection = RepeatNone;
-    tmrMouse.stop();
+    tmrMouse->stop();
 }
 
 void frmTockle::tmrMouse_Timer() {

@@ -100,8 +100,8 @@ private:
     QLabel* lblTime;
     QLabel* lblFile;
     QLabel* Label[4];
-    QTimer tmrKick;
-    QTimer tmrMouse;
+    QTimer* tmrKick;
+    QTimer* tmrMouse;
 
     bool kickEnabled_ = false;
     bool loading_ = false;
