@@ -1,0 +1,118 @@
+# Helpers for driving the real window under an X server of our own.
+# Positions are those of the controls inside the window's client area.
+
+XY_TIME="92 19"
+XY_DOWN="133 19"
+XY_UP="157 19"
+XY_FILE="162 37"
+XY_START="229 18"
+XY_STOP="229 18"
+
+FAKETIME_LIB=$(dpkg -L libfaketime | grep '/libfaketime\.so\.1$' | head -n 1)
+
+PIDS=()     # the X server and the window manager
+APP_PIDS=() # the programs a case started
+
+fail() {
+    echo "FAIL: $*" >&2
+    return 1
+}
+
+# wait_for SECONDS COMMAND...: polls until COMMAND succeeds.
+wait_for() {
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -lt $deadline ] || return 1
+        sleep 0.1
+    done
+}
+
+start_x() {
+    local fdfile
+    fdfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" 2>/dev/null &
+    PIDS+=($!)
+    wait_for 20 test -s "$fdfile" || { echo "Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=":$(cat "$fdfile")"
+    rm -f "$fdfile"
+    openbox --sm-disable >/dev/null 2>&1 &
+    PIDS+=($!)
+    sleep 1
+}
+
+stop_apps() {
+    local pid
+    for pid in "${APP_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    APP_PIDS=()
+}
+
+stop_all() {
+    stop_apps
+    local pid
+    for pid in "${PIDS[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    for pid in "${PIDS[@]}"; do
+        wait "$pid" 2>/dev/null || true
+    done
+    FAKETIME_LIB=$(dpkg -L libfaketime | grep '/libfaketime\.so\.1$' | head -n 1)
+
+PIDS=()     # the X server and the window manager
+APP_PIDS=() # the programs a case started
+}
+
+# Offset for faketime that puts the clock at today's HH:MM:SS.
+offset_to() {
+    local off=$(($(date -d "today $1" +%s) - $(date +%s)))
+    [ $off -ge 0 ] && echo "+${off}s" || echo "${off}s"
+}
+
+# launch_app DIR [OFFSET]: runs a copy of the program from DIR/prog with its
+# settings in DIR/config; sets APP_PID and WID.
+launch_app() {
+    local dir=$1 offset=${2:-}
+    mkdir -p "$dir/prog" "$dir/config"
+    [ -x "$dir/prog/varnel" ] || cp "$VARNEL" "$dir/prog/varnel"
+    if [ -n "$offset" ]; then
+        # The library itself rather than the faketime wrapper, so that $! is
+        # the program; whatever it starts inherits the same clock.
+        XDG_CONFIG_HOME=$dir/config LD_PRELOAD=$FAKETIME_LIB FAKETIME=$offset \
+            "$dir/prog/varnel" &
+    else
+        XDG_CONFIG_HOME=$dir/config "$dir/prog/varnel" &
+    fi
+    APP_PID=$!
+    APP_PIDS+=($APP_PID)
+    WID=
+    wait_for 30 find_window || fail "no window for $dir"
+}
+
+find_window() {
+    WID=$(xdotool search --all --onlyvisible --pid "$APP_PID" --name '^Oribeth$' 2>/dev/null | head -n 1)
+    [ -n "$WID" ]
+}
+
+box_shown() { xdotool search --onlyvisible --name '^Varnel$' >/dev/null 2>&1; }
+
+click() { # click X Y [BUTTON]
+    xdotool windowactivate --sync "$WID" >/dev/null 2>&1 || true
+    xdotool mousemove --window "$WID" "$1" "$2" click "${3:-1}"
+}
+
+# type_into "X Y" TEXT: a click into a field selects its text; typing replaces it.
+type_into() {
+    local xy=($1)
+    click "${xy[0]}" "${xy[1]}"
+    sleep 0.2
+    xdotool key --clearmodifiers ctrl+a
+    xdotool type --delay 10 -- "$2"
+}
+
+log_text() { iconv -f CP932 -t UTF-8 "$1/prog/Varnel.LOG" 2>/dev/null | tr -d '\r'; }
+log_has() { log_text "$1" | grep -q -- "$2"; }
+faked_clock_shows() { LD_PRELOAD=$FAKETIME_LIB FAKETIME=$1 date +%T | grep -q -- "$2"; }
+log_count() { log_text "$1" | grep -c -- "$2" || true; }

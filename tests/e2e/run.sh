@@ -1,0 +1,175 @@
+#!/usr/bin/env bash
+# End-to-end checks of the real program on a real X server: typing, clicking,
+# launching at the set time (with the clock moved by faketime), closing.
+set -uo pipefail
+VARNEL=$(realpath "$1")
+HERE=$(dirname "$(realpath "$0")")
+. "$HERE/lib.sh"
+WORK=$(mktemp -d)
+export XDG_RUNTIME_DIR=$WORK/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+export ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0
+trap 'stop_all; rm -rf "$WORK"' EXIT
+
+# A program that records each time it runs.
+make_recorder() { # PATH RECORD
+    printf '#!/bin/sh\ndate +%%T >> "%s"\n' "$2" >"$1"
+    chmod +x "$1"
+}
+
+case_first_run_and_launch() {
+    local d=$WORK/first rec=$WORK/first.runs
+    launch_app "$d" "$(offset_to 07:29:40)"
+    make_recorder "$d/job.sh" "$rec"
+    log_text "$d" | grep -qx -- "－通常処理（[0-9/]* 07:29:4[0-9]）：プログラム起動　07:29 － $d/prog" ||
+        fail "opening line: $(log_text "$d")" || return 1
+    type_into "$XY_TIME" "07:30"
+    type_into "$XY_FILE" "$d/job.sh"
+    click $XY_START
+    wait_for 10 log_has "$d" "パラメータ設定　07:30 － $d/job.sh" ||
+        fail "no arming line: $(log_text "$d")" || return 1
+    wait_for 40 test -s "$rec" || fail "not launched: $(log_text "$d")" || return 1
+    sleep 3
+    [ "$(wc -l <"$rec")" -eq 1 ] || fail "ran $(wc -l <"$rec") times" || return 1
+    grep -q '^07:30:0[0-9]$' "$rec" || fail "ran at $(cat "$rec")" || return 1
+    log_text "$d" | tail -n 1 | grep -qx -- "○起動成功（[0-9/]* 07:30:0[0-9]）：$d/job.sh" ||
+        fail "launch line: $(log_text "$d")" || return 1
+    [ "$(log_text "$d" | wc -l)" -eq 3 ] || fail "log: $(log_text "$d")" || return 1
+
+    # Closing through the window manager saves; the next run shows the values.
+    xdotool windowactivate --sync "$WID" key --clearmodifiers alt+F4
+    wait_for 10 sh -c "! kill -0 $APP_PID 2>/dev/null" || fail "did not close" || return 1
+    log_text "$d" | tail -n 1 | grep -q -- "プログラム終了　07:30 － $d/job.sh$" ||
+        fail "closing line: $(log_text "$d")" || return 1
+    launch_app "$d"
+    log_text "$d" | tail -n 1 | grep -q -- "プログラム起動　07:30 － $d/job.sh$" ||
+        fail "reopened with: $(log_text "$d" | tail -n 1)" || return 1
+    kill "$APP_PID"
+}
+
+# Two windows at once through the same launch minute: one whose file is gone
+# by then, one whose path holds blanks and shell characters.
+case_missing_file_and_odd_path() {
+    local gone=$WORK/gone odd=$WORK/odd rec=$WORK/odd.runs
+    local odd_file="$odd/a b;\$(touch pwned)"
+    local off
+    off=$(offset_to 07:29:50)
+    launch_app "$gone" "$off"
+    local gone_pid=$APP_PID gone_wid=$WID
+    make_recorder "$gone/job.sh" "$WORK/gone.runs"
+    type_into "$XY_TIME" "07:30"
+    type_into "$XY_FILE" "$gone/job.sh"
+    click $XY_START
+    wait_for 10 log_has "$gone" "パラメータ設定" || fail "gone: not armed" || return 1
+    rm "$gone/job.sh"
+
+    mkdir -p "$odd"
+    make_recorder "$odd_file" "$rec"
+    launch_app "$odd" "$off"
+    type_into "$XY_TIME" "07:30"
+    type_into "$XY_FILE" "$odd_file"
+    click $XY_START
+    wait_for 10 log_has "$odd" "パラメータ設定" || fail "odd: not armed" || return 1
+
+    wait_for 90 faked_clock_shows "$off" "07:31:0[2-9]" ||
+        fail "clock did not reach 07:31" || return 1
+    local failures
+    failures=$(log_count "$gone" "×起動失敗（[0-9/]* 07:30:")
+    [ "$failures" -ge 50 ] && [ "$failures" -le 61 ] ||
+        fail "gone: $failures failure lines" || return 1
+    [ "$(log_count "$gone" "起動失敗（[0-9/]* 07:31")" -eq 0 ] || fail "gone: failing after 07:30" || return 1
+    kill -0 "$gone_pid" || fail "gone: program ended" || return 1
+    [ "$(log_count "$gone" "プログラム終了")" -eq 0 ] || fail "gone: closed" || return 1
+
+    [ "$(wc -l <"$rec" 2>/dev/null)" = 1 ] || fail "odd: ran $(cat "$rec" 2>/dev/null)" || return 1
+    [ "$(log_count "$odd" "○起動成功（[0-9/]* 07:30:0[0-9]）：$odd/a b;")" -eq 1 ] ||
+        fail "odd: $(log_text "$odd")" || return 1
+    [ ! -e "$odd/pwned" ] && [ ! -e pwned ] || fail "odd: a shell ran the path" || return 1
+    kill "$gone_pid" "$APP_PID"
+}
+
+case_rejections() {
+    local d=$WORK/reject
+    launch_app "$d"
+    local lines
+    lines=$(log_text "$d" | wc -l)
+    type_into "$XY_TIME" "7:30"
+    click $XY_START
+    wait_for 10 box_shown || fail "no box for a bad time" || return 1
+    xdotool key --clearmodifiers Return
+    wait_for 10 sh -c '! xdotool search --onlyvisible --name "^Varnel\$" >/dev/null 2>&1' ||
+        fail "box not dismissed" || return 1
+    type_into "$XY_TIME" "07:30"
+    type_into "$XY_FILE" "$d/missing"
+    click $XY_START
+    wait_for 10 box_shown || fail "no box for a missing file" || return 1
+    xdotool key --clearmodifiers Return
+    sleep 0.5
+    box_shown && { fail "file box not dismissed"; return 1; }
+    [ "$(log_text "$d" | wc -l)" -eq "$lines" ] || fail "logged: $(log_text "$d")" || return 1
+    kill "$APP_PID"
+    wait "$APP_PID" 2>/dev/null
+    log_text "$d" | tail -n 1 | grep -q "プログラム終了　[0-9][0-9]:[0-9][0-9] － $d/prog$" ||
+        fail "rejected values were kept: $(log_text "$d" | tail -n 1)" || return 1
+}
+
+case_sigterm_while_armed() {
+    local d=$WORK/term
+    launch_app "$d"
+    make_recorder "$d/job.sh" "$WORK/term.runs"
+    type_into "$XY_TIME" "03:15"
+    type_into "$XY_FILE" "$d/job.sh"
+    click $XY_START
+    wait_for 10 log_has "$d" "パラメータ設定" || fail "not armed" || return 1
+    kill -TERM "$APP_PID"
+    wait "$APP_PID"
+    [ "$(log_count "$d" "プログラム終了　03:15 － $d/job.sh")" -eq 1 ] ||
+        fail "closing lines: $(log_text "$d")" || return 1
+    grep -q "=03:15$" "$d/config/Varnel/Varnel.conf" || fail "time not saved" || return 1
+}
+
+case_stepper() {
+    local d=$WORK/stepper
+    launch_app "$d"
+    type_into "$XY_TIME" "07:30"
+    type_into "$XY_FILE" "$d/prog/varnel"
+    click $XY_START
+    click $XY_STOP
+    # Hold the up button for about a second.
+    xdotool mousemove --window "$WID" $XY_UP mousedown 1
+    sleep 1
+    xdotool mouseup 1
+    sleep 0.3
+    # Enter in the time field moves to the down button; Space on it steps
+    # twice (the key, then the click it makes).
+    click $XY_TIME
+    xdotool key --clearmodifiers Return
+    sleep 0.2
+    xdotool key --clearmodifiers space
+    sleep 0.3
+    kill "$APP_PID"
+    wait "$APP_PID" 2>/dev/null
+    local closed
+    closed=$(log_text "$d" | tail -n 1 | sed -n 's/.*プログラム終了　\([0-9:]*\) － .*/\1/p')
+    case "$closed" in
+    07:37 | 07:38 | 07:39 | 07:40 | 07:41) ;;
+    *) fail "held one second from 07:30, then two down: closed with '$closed'"; return 1 ;;
+    esac
+}
+
+start_x
+passed=0
+failed=0
+for c in case_first_run_and_launch case_rejections case_sigterm_while_armed case_stepper \
+    case_missing_file_and_odd_path; do
+    if cd "$WORK" && $c; then
+        echo "ok: $c"
+        passed=$((passed + 1))
+    else
+        echo "not ok: $c"
+        failed=$((failed + 1))
+    fi
+    stop_apps
+done
+echo "e2e: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
