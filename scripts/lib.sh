@@ -4,7 +4,7 @@
 RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-vlgothic)
 # Further packages needed by the tests.
 TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool faketime openbox imagemagick x11-utils
-               desktop-file-utils clang libclang-rt-14-dev)
+               desktop-file-utils python3 clang libclang-rt-14-dev)
 
 ensure_packages() {
     local missing=()
