@@ -9,6 +9,13 @@
 #include <QStringDecoder>
 #include <QtTest>
 
+#if defined(__SANITIZE_ADDRESS__)
+// From the address sanitizer's runtime.
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#else
+#include <malloc.h>
+#endif
+
 #include <functional>
 #include <memory>
 
@@ -16,6 +23,15 @@ using namespace varnel;
 using namespace varnel::test;
 
 namespace {
+
+// Bytes the program holds on the heap now.
+size_t AllocatedBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
 
 QStringList LogLines(const QString& path) {
     QStringDecoder decoder("windows-31j");
@@ -488,6 +504,47 @@ private slots:
         QVERIFY(log().last().endsWith(QStringLiteral("07:30 － ") + chosen));
         open(false);
         QCOMPARE(txtFile()->text(), chosen);
+    }
+
+    void kickTimerNeverTicksInTheSecondBeforeItsAim() {
+        open();
+        starter.runnable.insert(launchable);
+        txtTime()->setText(QStringLiteral("09:42"));
+        txtFile()->setText(launchable);
+        clock->time = MakeLocalTime(2026, 4, 1, 9, 42, 0) - 50; // 50 ms before the minute
+        QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
+        QTest::qWait(1200); // every timeout finds itself early and aims again
+        QVERIFY(starter.attempts.isEmpty());
+        clock->time = MakeLocalTime(2026, 4, 1, 9, 42, 0) + 3;
+        QTRY_COMPARE_WITH_TIMEOUT(starter.started.size(), qsizetype(1), 1500);
+        QCOMPARE(log().last(), QStringLiteral("○起動成功（2026/04/01 09:42:00）：") + launchable);
+    }
+
+    // Three days tick by tick: three launches, nothing else, no memory growth.
+    void threeDaySoak() {
+        open(false);
+        starter.runnable.insert(launchable);
+        txtTime()->setText(QStringLiteral("07:30"));
+        txtFile()->setText(launchable);
+        window->cmdStart_Click();
+        clock->time = MakeLocalTime(2026, 4, 2, 0, 0, 0);
+        const auto day = [&] {
+            for (int i = 0; i < 86400; ++i, clock->advance(1000))
+                window->tmrKick_Timer();
+        };
+        day();
+        const size_t before = AllocatedBytes();
+        day();
+        day();
+        const size_t after = AllocatedBytes();
+        QVERIFY2(after <= before + 16 * 1024,
+                 qPrintable(QStringLiteral("%1 -> %2 bytes").arg(before).arg(after)));
+        QCOMPARE(starter.started.size(), qsizetype(3));
+        const QStringList lines = log();
+        QCOMPARE(lines.size(), 2 + 3);
+        for (int d = 0; d < 3; ++d)
+            QCOMPARE(lines.at(2 + d),
+                     QStringLiteral("○起動成功（2026/04/0%1 07:30:00）：").arg(2 + d) + launchable);
     }
 
     void kickTimerAimsJustPastTheNextSecond() {
