@@ -7,18 +7,9 @@
 #   bench/footprint.sh [RUNS] [IDLE]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/lib.sh
 runs=${1:-7}
 idle=${2:-60}
-ensure_packages "${RUN_PACKAGES[@]}" xvfb xauth xdotool openbox bc
-build_release
-VARNEL=$PWD/build/release/varnel
-. tests/e2e/lib.sh
-WORK=$(mktemp -d)
-export XDG_RUNTIME_DIR=$WORK/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-trap 'stop_all; rm -rf "$WORK"' EXIT
-start_x
+. bench/lib.sh
 
 # measure NAME TITLE COMMAND...: prints "startup_ms rss_kib" for one run.
 measure() {
@@ -61,16 +52,29 @@ for p in bare varnel; do
         "$(echo "scale=1; $sx / 10" | bc)" "$rm" "$rx"
 done
 
+cpu() { awk '{print $1}' "/proc/$1/schedstat"; }
+per_hour() { echo "scale=3; ($2 - $1) / 1000000000 * 3600 / $idle" | bc; }
+
+# The cost of waking once a second at all: a bare window with a 1 s timer.
+build/release/bench/bare_window --tick &
+bare=$!
+APP_PIDS+=($bare)
+sleep 3
+b0=$(cpu $bare)
+sleep "$idle"
+b1=$(cpu $bare)
+kill "$bare"
+
 # An armed program waiting for a launch time that is not near.
 launch_app "$WORK/idle"
 type_into "$XY_TIME" "$(date -d '-2 hours' +%H:%M)"
 type_into "$XY_FILE" /bin/true
 click $XY_START
-sleep 2
-cpu0=$(awk '{print $1}' "/proc/$APP_PID/schedstat")
+sleep 3
+cpu0=$(cpu "$APP_PID")
 sleep "$idle"
-cpu1=$(awk '{print $1}' "/proc/$APP_PID/schedstat")
+cpu1=$(cpu "$APP_PID")
 log_has "$WORK/idle" "パラメータ設定" || { echo "not armed"; exit 1; }
-echo "armed idle: $(echo "scale=4; ($cpu1 - $cpu0) / 1000000000" | bc) CPU-s in ${idle} s," \
-    "$(echo "scale=3; ($cpu1 - $cpu0) / 1000000000 * 3600 / $idle" | bc) CPU-s per hour" \
-    "(target: 0.5)"
+echo "idle over ${idle} s, in CPU-s per hour (target for the armed program: 0.5):"
+echo "  bare window with a 1 s timer: $(per_hour "$b0" "$b1")"
+echo "  varnel, armed:                $(per_hour "$cpu0" "$cpu1")"

@@ -6,20 +6,13 @@
 #   bench/launch_latency.sh [LAUNCHES]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-. scripts/lib.sh
 launches=${1:-5}
-ensure_packages "${RUN_PACKAGES[@]}" xvfb xauth xdotool openbox bc
-build_release
-VARNEL=$PWD/build/release/varnel
-. tests/e2e/lib.sh
-WORK=$(mktemp -d)
-export XDG_RUNTIME_DIR=$WORK/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-trap 'stop_all; rm -rf "$WORK"' EXIT
+. bench/lib.sh
 cp build/release/bench/launch_recorder "$WORK/recorder"
-start_x
 launch_app "$WORK/app"
 type_into "$XY_FILE" "$WORK/recorder"
+recorded() { [ -f "$WORK/recorder.times" ] && [ "$(wc -l <"$WORK/recorder.times")" -ge "$1" ]; }
+
 echo "launch  latency_ms"
 worst=0
 for i in $(seq "$launches"); do
@@ -28,7 +21,7 @@ for i in $(seq "$launches"); do
     [ $((target - now)) -lt 8 ] && target=$((target + 60))
     type_into "$XY_TIME" "$(date -d "@$target" +%H:%M)"
     click $XY_START
-    wait_for 75 test "$(wc -l <"$WORK/recorder.times" 2>/dev/null || echo 0)" -ge "$i" ||
+    wait_for 75 recorded "$i" ||
         { echo "launch $i did not happen"; exit 1; }
     started=$(sed -n "${i}p" "$WORK/recorder.times")
     ms=$(echo "($started - $target) * 1000" | bc -l | xargs printf '%.1f')

@@ -28,9 +28,12 @@ QString twoDigits(qint64 v) {
 
 } // namespace
 
-LocalTime IClock::now() const {
-    const LocalTime t = nowPrecise();
+LocalTime WholeSecond(LocalTime t) {
     return floorDiv(t, kMsPerSecond) * kMsPerSecond;
+}
+
+LocalTime IClock::now() const {
+    return WholeSecond(nowPrecise());
 }
 
 LocalTime SystemClock::nowPrecise() const {

@@ -32,6 +32,9 @@ public:
     LocalTime nowPrecise() const override;
 };
 
+// `t` with the fraction of its second dropped.
+LocalTime WholeSecond(LocalTime t);
+
 // Builds a LocalTime from calendar fields (month and day from 1).
 LocalTime MakeLocalTime(int year, int month, int day, int hour, int minute, int second = 0);
 

@@ -7,10 +7,14 @@ LaunchTick::LaunchTick(WindowState& state, const IClock& clock, IProcessStarter&
     : state_(state), clock_(clock), starter_(starter), log_(log) {}
 
 void LaunchTick::run() {
+    runAt(clock_.now());
+}
+
+void LaunchTick::runAt(LocalTime reading) {
     // Outside the launch minute the schedule is re-armed. This also covers a
     // minute after the launch that no tick saw (stopped, asleep, or a new
     // time), which would otherwise skip the next day's launch.
-    if (ClockText(clock_.now()) != state_.LaunchTime) {
+    if (ClockText(WholeSecond(reading)) != state_.LaunchTime) {
         state_.Launched = false;
         return;
     }

@@ -31,6 +31,9 @@ public:
     LaunchTick(WindowState& state, const IClock& clock, IProcessStarter& starter, EventLog& log);
 
     void run();
+    // The same with a clock reading the caller already has (the fraction of
+    // the second is dropped, as for any reading).
+    void runAt(LocalTime reading);
 
 private:
     WindowState& state_;

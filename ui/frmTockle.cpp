@@ -3,6 +3,7 @@
 #include "platform/gui/Keyboard.h"
 
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QKeyEvent>
 
@@ -94,7 +95,7 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     tmrKick->setInterval(1000);
     tmrKick->setTimerType(Qt::PreciseTimer);
     tmrKick->setSingleShot(true); // re-aimed at the next whole second on every tick
-    connect(tmrKick, &QTimer::timeout, this, &frmTockle::onKickTimeout);
+    connect(tmrKick, &QTimer::timeout, this, &frmTockle::tmrKick_Timer);
     tmrMouse = new QTimer(this);
     tmrMouse->setObjectName(QStringLiteral("tmrMouse"));
     tmrMouse->setInterval(100);
@@ -197,43 +198,41 @@ void frmTockle::cmdStop_Click() {
 
 // ---- The launch tick ----
 
-void frmTockle::tmrKick_Timer() {
-    tick_.run();
-}
-
 int frmTockle::msToNextSecond(LocalTime now) {
     // A few milliseconds past the boundary, so that the tick never reads the
     // second before it.
     constexpr int kMargin = 2;
-    const LocalTime intoSecond = ((now % kMsPerSecond) + kMsPerSecond) % kMsPerSecond;
-    return static_cast<int>(kMsPerSecond - intoSecond) + kMargin;
+    return static_cast<int>(kMsPerSecond - (now - WholeSecond(now))) + kMargin;
 }
 
 void frmTockle::setKickEnabled(bool enabled) {
     kickEnabled_ = enabled;
     if (enabled)
-        aimKick();
+        aimKick(services_.clock.nowPrecise());
     else
         tmrKick->stop();
 }
 
-void frmTockle::aimKick() {
-    tmrKick->start(msToNextSecond(services_.clock.nowPrecise()));
+void frmTockle::aimKick(LocalTime now) {
+    tmrKick->start(msToNextSecond(now));
 }
 
-void frmTockle::onKickTimeout() {
+void frmTockle::tmrKick_Timer() {
     if (!kickEnabled_)
         return;
+    // One clock reading serves the tick and the aim; the time the tick itself
+    // takes (a process start) is added from the cheap monotonic clock.
+    QElapsedTimer spent;
+    spent.start();
+    const LocalTime now = services_.clock.nowPrecise();
     // A timer that fires a little early would read the second before the one
     // it was aimed at; aim again instead of ticking twice in one second.
-    const LocalTime now = services_.clock.nowPrecise();
-    const LocalTime intoSecond = ((now % kMsPerSecond) + kMsPerSecond) % kMsPerSecond;
-    if (intoSecond < 900) {
-        tmrKick_Timer();
+    if (now - WholeSecond(now) < 900) {
+        tick_.runAt(now);
         if (!kickEnabled_)
             return;
     }
-    aimKick();
+    aimKick(now + spent.elapsed());
 }
 
 // ---- The stepper ----

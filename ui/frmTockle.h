@@ -80,8 +80,7 @@ private:
     void mouseDown(qint32 direction);
     void endRepeat();
     void setKickEnabled(bool enabled);
-    void aimKick();
-    void onKickTimeout();
+    void aimKick(LocalTime now);
 
     const Services services_;
     WindowState state_;

@@ -1,0 +1,12 @@
+# Shared by the benchmarks: a release build and a display of their own.
+# Usage: . bench/lib.sh   (from the project root)
+. scripts/lib.sh
+ensure_packages "${RUN_PACKAGES[@]}" xvfb xauth xdotool openbox bc
+build_release
+VARNEL=$PWD/build/release/varnel
+. tests/e2e/lib.sh
+WORK=$(mktemp -d)
+export XDG_RUNTIME_DIR=$WORK/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+trap 'stop_all; rm -rf "$WORK"' EXIT
+start_x
