@@ -37,11 +37,9 @@ std::optional<QString> EventLog::lineFor(qint32 kind, const QString& message,
 }
 
 void EventLog::write(qint32 kind, const QString& message, const QString& launchFile) {
-    const bool writesLine = kind == LaunchFailed || kind == LaunchSucceeded || kind == NormalEvent;
-    const std::optional<QString> line =
-        writesLine ? lineFor(kind, message, launchFile, clock_.now()) : std::nullopt;
-    // The appender reports failure; nobody is told about it by design.
-    (void)appender_.appendLine(path(), line);
+    // A kind without a line still opens (and so creates) the file. A failed
+    // append is reported to no one: the log never disturbs its callers.
+    (void)appender_.appendLine(path(), lineFor(kind, message, launchFile, clock_.now()));
 }
 
 } // namespace varnel
