@@ -1,7 +1,7 @@
 # Shared by the scripts: installs the Debian packages a fresh machine lacks.
 
 # Packages needed to build and run the program.
-RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-vlgothic)
+RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev fonts-dejavu-core fonts-vlgothic)
 # Further packages needed by the tests.
 TEST_PACKAGES=(libgtest-dev xvfb xauth xdotool faketime openbox imagemagick x11-utils
                desktop-file-utils python3 clang libclang-rt-14-dev)
