@@ -176,7 +176,6 @@ void frmTockle::cmdStart_Click() {
         txtFile->setFocus();
         return;
     }
-    endRepeat();
     state_.LaunchTime = *time;
     state_.LaunchFile = txtFile->text();
     lblTime->setText(state_.LaunchTime);
