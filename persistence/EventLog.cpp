@@ -2,6 +2,23 @@
 
 namespace varnel {
 
+namespace {
+
+// A file name may hold line breaks and other control characters; in the log
+// each becomes "?", so that one event stays one line and no name can pass for
+// an entry of its own.
+QString OneLine(const QString& text) {
+    QString out = text;
+    for (QChar& c : out) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F))
+            c = QLatin1Char('?');
+    }
+    return out;
+}
+
+} // namespace
+
 QString EventMessage(const QString& head, const QString& launchTime, const QString& launchFile) {
     return head + launchTime + QStringLiteral(" － ") + launchFile;
 }
@@ -11,6 +28,8 @@ EventLog::EventLog(const IClock& clock, const IProgramFolder& folder, ILineAppen
 
 QString EventLog::path() const {
     QString p = folder_.path();
+    if (p.isEmpty())
+        return p;
     if (!p.endsWith(QLatin1Char('/')))
         p += QLatin1Char('/');
     return p + QStringLiteral("Varnel.LOG");
@@ -33,13 +52,17 @@ std::optional<QString> EventLog::lineFor(qint32 kind, const QString& message,
         return std::nullopt;
     }
     const QString& subject = kind == NormalEvent ? message : launchFile;
-    return prefix + StampText(at) + QStringLiteral("）：") + subject;
+    return prefix + StampText(at) + QStringLiteral("）：") + OneLine(subject);
 }
 
 void EventLog::write(qint32 kind, const QString& message, const QString& launchFile) {
     // A kind without a line still opens (and so creates) the file. A failed
     // append is reported to no one: the log never disturbs its callers.
-    (void)appender_.appendLine(path(), lineFor(kind, message, launchFile, clock_.now()));
+    // Without the program's folder there is nowhere to write.
+    const QString file = path();
+    if (file.isEmpty())
+        return;
+    (void)appender_.appendLine(file, lineFor(kind, message, launchFile, clock_.now()));
 }
 
 } // namespace varnel

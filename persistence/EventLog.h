@@ -28,12 +28,13 @@ class EventLog {
 public:
     EventLog(const IClock& clock, const IProgramFolder& folder, ILineAppender& appender);
 
-    // Where the log lives, worked out anew on every call.
+    // Where the log lives, worked out anew on every call; empty when the
+    // program's folder is unknown, and then nothing is written.
     QString path() const;
 
     // Appends one line: the prefix of `kind`, the timestamp, "）：" and the
     // subject, which is `launchFile` for kinds 0 and 1 and `message` for kind
-    // 2. Any other kind writes nothing but still creates the file. Failures
+    // 2, with each control character written as "?". Any other kind writes nothing but still creates the file. Failures
     // are absorbed: the caller carries on as after a written line.
     void write(qint32 kind, const QString& message, const QString& launchFile);
 

@@ -76,6 +76,11 @@ TEST_F(EventLogTest, SubjectDependsOnTheKind) {
          kSucceeded + "2026/04/01 07:29:12" + kClose +
              "/opt/?"
              "?/x"},
+        // Control characters in a name never break the line or forge one.
+        {LaunchSucceeded, "", QString::fromUtf8("/a\nb\r\n○起動成功（x\tc\x7f\xc2\x85\xc2\x9f")
+                                  + QChar(0),
+         kSucceeded + "2026/04/01 07:29:12" + kClose + "/a?b??" + kSucceeded + "x?c????"},
+        {NormalEvent, "a\x1b[2Jb\x1f", "", kNormal + "2026/04/01 07:29:12" + kClose + "a?[2Jb?"},
         {3, "msg", "/bin/x", ""},
         {-1, "msg", "/bin/x", ""},
     };
@@ -120,6 +125,11 @@ TEST(EventLogPath, SeparatorOnlyWhenTheFolderLacksOne) {
         log.write(NormalEvent, "x", "");
         EXPECT_EQ(appender.opened.last(), expected);
     }
+    // No folder, no log: nothing is opened at all.
+    FakeFolder none{QString()};
+    EventLog log(clock, none, appender);
+    log.write(NormalEvent, "x", "");
+    EXPECT_EQ(appender.opened.size(), qsizetype(std::size(cases)));
 }
 
 class SettingsStoreTest : public ::testing::Test {

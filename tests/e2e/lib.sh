@@ -59,10 +59,7 @@ stop_all() {
     for pid in "${PIDS[@]}"; do
         wait "$pid" 2>/dev/null || true
     done
-    FAKETIME_LIB=$(dpkg -L libfaketime | grep '/libfaketime\.so\.1$' | head -n 1)
-
-PIDS=()     # the X server and the window manager
-APP_PIDS=() # the programs a case started
+    PIDS=()
 }
 
 # Offset for faketime that puts the clock at today's HH:MM:SS.

@@ -26,6 +26,13 @@ qint64 readInt(const uint8_t*& data, size_t& size) {
     return v;
 }
 
+// The bytes as UTF-16 code units, copied out: the input has no alignment.
+QString Utf16(const uint8_t* data, size_t size) {
+    QString text(qsizetype(size / 2), Qt::Uninitialized);
+    std::memcpy(text.data(), data, size / 2 * 2);
+    return text;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -46,24 +53,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
     }
     case 1: { // the stepper: any result is a time the check accepts
-        const QString text = QString::fromUtf16(reinterpret_cast<const char16_t*>(data), size / 2);
+        const QString text = Utf16(data, size);
         for (const int direction : {+1, -1}) {
             if (const auto stepped = StepTime(text, direction))
                 check(CheckTime(*stepped) == *stepped);
         }
         break;
     }
-    default: { // a log line: 19-character stamp, CP932 without a NUL
+    default: { // a log line: one line of CP932 with the stamp in its place
         const qint32 kind = static_cast<qint32>(readInt(data, size));
-        // Any moment within ten thousand years either side of 1970.
-        const LocalTime at = readInt(data, size) % (kMsPerDay * 366 * 10'000);
-        const QString text = QString::fromUtf16(reinterpret_cast<const char16_t*>(data), size / 2);
+        // Any moment of the years 1970 to 9999.
+        const LocalTime at = static_cast<LocalTime>(static_cast<quint64>(readInt(data, size)) %
+                                                    quint64(MakeLocalTime(10000, 1, 1, 0, 0)));
+        const QString text = Utf16(data, size);
         const auto line = EventLog::lineFor(kind, text, text, at);
         check(line.has_value() == (kind >= 0 && kind <= 2));
         if (line) {
-            check(line->mid(6, 19).size() == 19);
+            check(line->mid(6, 19) == StampText(at) && line->mid(25, 2) == QStringLiteral("）："));
+            // No byte of a CP932 character is below 0x20 or 0x7F, so none of
+            // these can come from anything but a control character.
             const QByteArray bytes = EncodeCp932(*line);
-            check(!bytes.contains('\0') && bytes.size() >= line->size());
+            for (const char b : bytes)
+                check(static_cast<unsigned char>(b) >= 0x20 && b != 0x7F);
         }
         break;
     }
