@@ -34,8 +34,8 @@ public:
 
     // Appends one line: the prefix of `kind`, the timestamp, "）：" and the
     // subject, which is `launchFile` for kinds 0 and 1 and `message` for kind
-    // 2, with each control character written as "?". Any other kind writes nothing but still creates the file. Failures
-    // are absorbed: the caller carries on as after a written line.
+    // 2, with each control character written as "?". Any other kind writes nothing but still
+    // creates the file. Failures are absorbed: the caller carries on as after a written line.
     void write(qint32 kind, const QString& message, const QString& launchFile);
 
     // The text of one line (without CR LF) as `write` would build it at `at`;

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace varnel {
 
 namespace {
@@ -32,12 +34,57 @@ LocalTime WholeSecond(LocalTime t) {
     return floorDiv(t, kMsPerSecond) * kMsPerSecond;
 }
 
+LocalTime WholeMinute(LocalTime t) {
+    return floorDiv(t, 60 * kMsPerSecond) * 60 * kMsPerSecond;
+}
+
+qint64 DayOf(LocalTime t) {
+    return floorDiv(t, kMsPerDay);
+}
+
+ClockReading IClock::read() const {
+    const Instant instant = instantNow();
+    return {instant, localAt(instant)};
+}
+
 LocalTime IClock::now() const {
     return WholeSecond(nowPrecise());
 }
 
-LocalTime SystemClock::nowPrecise() const {
-    const QDateTime dt = QDateTime::currentDateTime();
+Instant IClock::instantOf(LocalTime wall) const {
+    // Every moment that shows `wall` is `wall` less the offset from UTC in
+    // force then, and the offsets in force a day either side are the only
+    // candidates (the clocks never change twice in a day).
+    const qint64 offsetBefore = localAt(wall - kMsPerDay) - (wall - kMsPerDay);
+    const qint64 offsetAfter = localAt(wall + kMsPerDay) - (wall + kMsPerDay);
+    Instant first = 0;
+    bool found = false;
+    for (const qint64 offset : {offsetBefore, offsetAfter}) {
+        const Instant candidate = wall - offset;
+        if (localAt(candidate) == wall && (!found || candidate < first)) {
+            first = candidate;
+            found = true;
+        }
+    }
+    if (found)
+        return first;
+    // Skipped: the clocks jumped from before `wall` to after it. The jump lies
+    // between the two candidates; find the first moment past it.
+    Instant lo = wall - std::max(offsetBefore, offsetAfter); // shows less than `wall`
+    Instant hi = wall - std::min(offsetBefore, offsetAfter); // shows more
+    while (hi - lo > 1) {
+        const Instant mid = lo + (hi - lo) / 2;
+        (localAt(mid) < wall ? lo : hi) = mid;
+    }
+    return hi;
+}
+
+Instant SystemClock::instantNow() const {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+LocalTime SystemClock::localAt(Instant instant) const {
+    const QDateTime dt = QDateTime::fromMSecsSinceEpoch(instant, Qt::LocalTime);
     return (dt.date().toJulianDay() - kEpochJulianDay) * kMsPerDay +
            dt.time().msecsSinceStartOfDay();
 }

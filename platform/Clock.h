@@ -11,6 +11,18 @@ namespace varnel {
 // day is always 86,400,000 ms and "minus one minute" is plain arithmetic.
 using LocalTime = qint64;
 
+// A moment, in milliseconds since 1970-01-01 00:00 UTC. Unlike the wall clock
+// it never repeats or skips when the clocks change for daylight saving.
+using Instant = qint64;
+
+// One reading of the clock: the moment and what the wall clock shows then.
+struct ClockReading {
+    Instant instant;
+    LocalTime local;
+
+    ClockReading plus(qint64 ms) const { return {instant + ms, local + ms}; }
+};
+
 constexpr LocalTime kMsPerSecond = 1000;
 constexpr LocalTime kMsPerDay = 86'400'000;
 
@@ -21,19 +33,41 @@ constexpr LocalTime MinuteStep = 60'480;
 class IClock {
 public:
     virtual ~IClock() = default;
+    // The current moment with its milliseconds.
+    virtual Instant instantNow() const = 0;
+    // What the local wall clock shows at `instant`.
+    virtual LocalTime localAt(Instant instant) const = 0;
+
+    // The current moment and local time, from one reading.
+    ClockReading read() const;
     // The current local time with its milliseconds.
-    virtual LocalTime nowPrecise() const = 0;
+    LocalTime nowPrecise() const { return read().local; }
     // The current local time read to the whole second (the fraction dropped).
     LocalTime now() const;
+    // The first moment at which the wall clock shows `wall` or later: the
+    // first of the two when the clocks go back over it, the end of the gap
+    // when they skip it.
+    Instant instantOf(LocalTime wall) const;
 };
 
+// The system's clock in the local time zone (which follows TZ).
 class SystemClock final : public IClock {
 public:
-    LocalTime nowPrecise() const override;
+    Instant instantNow() const override;
+    LocalTime localAt(Instant instant) const override;
 };
 
 // `t` with the fraction of its second dropped.
 LocalTime WholeSecond(LocalTime t);
+
+// The start of the minute that holds `t`.
+LocalTime WholeMinute(LocalTime t);
+
+// The day number of `t` (0 for 1970-01-01), and the start of a day.
+qint64 DayOf(LocalTime t);
+inline LocalTime DayStart(qint64 day) {
+    return day * kMsPerDay;
+}
 
 // Builds a LocalTime from calendar fields (month and day from 1).
 LocalTime MakeLocalTime(int year, int month, int day, int hour, int minute, int second = 0);

@@ -1,27 +1,81 @@
 #include "scheduler/Schedule.h"
 
+#include <algorithm>
+
 namespace varnel {
 
 LaunchTick::LaunchTick(WindowState& state, const IClock& clock, IProcessStarter& starter,
                        EventLog& log)
     : state_(state), clock_(clock), starter_(starter), log_(log) {}
 
-void LaunchTick::run() {
-    runAt(clock_.now());
+namespace {
+
+// The time of day `launchTime` names, when it is one the clock can show.
+std::optional<LocalTime> LaunchTimeOfDay(const QString& launchTime) {
+    const std::optional<LocalTime> t = TimeFromText(launchTime);
+    if (!t || ClockText(*t) != launchTime)
+        return std::nullopt;
+    return t;
 }
 
-void LaunchTick::runAt(LocalTime reading) {
-    // Outside the launch minute the schedule is re-armed. This also covers a
-    // minute after the launch that no tick saw (stopped, asleep, or a new
-    // time), which would otherwise skip the next day's launch.
-    if (ClockText(WholeSecond(reading)) != state_.LaunchTime) {
-        state_.Launched = false;
-        return;
+} // namespace
+
+bool InLaunchMinute(const IClock& clock, LocalTime local, const QString& launchTime) {
+    if (ClockText(WholeSecond(local)) == launchTime)
+        return true;
+    const std::optional<LocalTime> t = LaunchTimeOfDay(launchTime);
+    if (!t)
+        return false;
+    // A day whose clocks skip the launch time launches in the first minute
+    // after the jump, which may fall on the next day.
+    for (const qint64 day : {DayOf(local), DayOf(local) - 1}) {
+        const LocalTime wall = DayStart(day) + *t;
+        if (wall > local)
+            continue;
+        const LocalTime shown = clock.localAt(clock.instantOf(wall));
+        if (shown != wall && WholeMinute(shown) == WholeMinute(local))
+            return true;
     }
-    if (state_.Launched)
+    return false;
+}
+
+qint64 NextTickDelay(const IClock& clock, ClockReading reading, const WindowState& state) {
+    const Instant second = WholeSecond(reading.instant);
+    if (InLaunchMinute(clock, reading.local, state.LaunchTime))
+        return second + kMsPerSecond + kTickMargin - reading.instant;
+    Instant due = second + kMaxTickGap;
+    if (const std::optional<LocalTime> t = LaunchTimeOfDay(state.LaunchTime)) {
+        for (qint64 day = DayOf(reading.local); day <= DayOf(reading.local) + 2; ++day) {
+            const Instant start = clock.instantOf(DayStart(day) + *t);
+            if (start > reading.instant) {
+                due = std::min(due, start);
+                break;
+            }
+        }
+    }
+    return due + kTickMargin - reading.instant;
+}
+
+void LaunchTick::run() {
+    runAt(clock_.read());
+}
+
+void LaunchTick::runAt(ClockReading reading) {
+    const LocalTime local = WholeSecond(reading.local);
+    const LocalTime minute = WholeMinute(local);
+    const bool due = InLaunchMinute(clock_, local, state_.LaunchTime);
+    // Outside the launch minute the schedule is re-armed. So it is in any
+    // minute but the launch's own, which covers a minute after the launch
+    // that no tick saw (stopped, asleep, or a new time).
+    if (!due || minute != launchedMinute_)
+        state_.Launched = false;
+    // The minute of the last launch never launches again, even when the
+    // clocks go back and show it a second time.
+    if (!due || state_.Launched || minute == launchedMinute_)
         return;
     if (starter_.start(state_.LaunchFile)) {
         state_.Launched = true;
+        launchedMinute_ = minute;
         log_.write(LaunchSucceeded, QString(), state_.LaunchFile);
     } else {
         // A failed start stays unlaunched and is tried again next tick.

@@ -6,6 +6,7 @@
 #include "platform/Process.h"
 
 #include <QString>
+#include <limits>
 #include <optional>
 
 namespace varnel {
@@ -33,14 +34,31 @@ public:
     void run();
     // The same with a clock reading the caller already has (the fraction of
     // the second is dropped, as for any reading).
-    void runAt(LocalTime reading);
+    void runAt(ClockReading reading);
 
 private:
     WindowState& state_;
+    // The wall-clock minute (with its date) of the last launch, so that a
+    // minute the clocks show twice launches once.
+    LocalTime launchedMinute_ = std::numeric_limits<LocalTime>::min();
     const IClock& clock_;
     IProcessStarter& starter_;
     EventLog& log_;
 };
+
+// Whether the wall-clock minute holding `local` is the launch minute of its
+// day: the minute `launchTime` names or, on a day the clocks skip over that
+// time, the first minute after the jump.
+bool InLaunchMinute(const IClock& clock, LocalTime local, const QString& launchTime);
+
+// When an armed tick is next due, in milliseconds from `reading`: the next
+// whole second inside the launch minute, otherwise the first moment of the
+// next launch minute, never more than kMaxTickGap ahead. Aims land
+// kTickMargin past the boundary so that the tick never reads the moment
+// before it.
+qint64 NextTickDelay(const IClock& clock, ClockReading reading, const WindowState& state);
+constexpr qint64 kMaxTickGap = 10 * 60 * kMsPerSecond;
+constexpr qint64 kTickMargin = 2;
 
 // The launch time as the user typed it, checked: blanks (U+0020, U+3000) at
 // both ends are dropped and the rest must be "HH:MM" in ASCII digits with

@@ -66,14 +66,15 @@ class FaultTest : public QObject {
     IniSettingsBackend settings;
     FakeMessageBox messages;
     FakeFileDialog fileDialog;
+    FakeClockWatch clockWatch;
     std::unique_ptr<frmTockle> window;
 
     QString logPath() const { return programDir->filePath(QStringLiteral("Varnel.LOG")); }
     QString confPath() const { return configDir->filePath(QStringLiteral("Varnel/Varnel.conf")); }
 
     void open() {
-        window = std::make_unique<frmTockle>(
-            Services{*clock, starter, files, *folder, appender, settings, messages, fileDialog});
+        window = std::make_unique<frmTockle>(Services{*clock, clockWatch, starter, files, *folder,
+                                                      appender, settings, messages, fileDialog});
         window->Form_Load();
     }
     void arm(const QString& time, const QString& file) {

@@ -77,8 +77,8 @@ TEST_F(EventLogTest, SubjectDependsOnTheKind) {
              "/opt/?"
              "?/x"},
         // Control characters in a name never break the line or forge one.
-        {LaunchSucceeded, "", QString::fromUtf8("/a\nb\r\n○起動成功（x\tc\x7f\xc2\x85\xc2\x9f")
-                                  + QChar(0),
+        {LaunchSucceeded, "",
+         QString::fromUtf8("/a\nb\r\n○起動成功（x\tc\x7f\xc2\x85\xc2\x9f") + QChar(0),
          kSucceeded + "2026/04/01 07:29:12" + kClose + "/a?b??" + kSucceeded + "x?c????"},
         {NormalEvent, "a\x1b[2Jb\x1f", "", kNormal + "2026/04/01 07:29:12" + kClose + "a?[2Jb?"},
         {3, "msg", "/bin/x", ""},

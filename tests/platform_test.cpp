@@ -197,10 +197,14 @@ TEST(ProgramFolder, IsTheFolderOfTheRunningExecutable) {
 
 using Starter = TempFolder;
 
-// Writes a script that records its run in `marker`.
+// Writes a script that records its run in `marker`, with the environment it
+// got and whether it leads a session of its own.
 QString MakeScript(const QString& path, const QString& marker, int mode = 0755) {
-    const QByteArray body =
-        "#!/bin/sh\necho \"ran $VARNEL_PROBE\" > '" + QFile::encodeName(marker) + "'\n";
+    const QByteArray body = "#!/bin/sh\n"
+                            "sid=$(sed 's/.*) //' /proc/$$/stat | cut -d' ' -f4)\n"
+                            "[ \"$sid\" = $$ ] && s=own || s=shared\n"
+                            "echo \"ran $VARNEL_PROBE $s\" > '" +
+                            QFile::encodeName(marker) + "'\n";
     if (!WriteAll(path, body))
         return QString();
     ::chmod(QFile::encodeName(path).constData(), mode);
@@ -211,6 +215,17 @@ QByteArray WaitForFile(const QString& path) {
     for (int i = 0; i < 200 && !QFileInfo(path).size(); ++i)
         QThread::msleep(25);
     return ReadAll(path);
+}
+
+// The processes whose parent is this one, zombies included.
+int Children() {
+    int n = 0;
+    for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+        const QByteArray stat = ReadAll("/proc/" + pid + "/stat");
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        n += fields.size() > 1 && fields.at(1).toLongLong() == ::getpid();
+    }
+    return n;
 }
 
 TEST_F(Starter, StartsTheWholeTextAsOneProgramWithTheSessionEnvironment) {
@@ -229,9 +244,13 @@ TEST_F(Starter, StartsTheWholeTextAsOneProgramWithTheSessionEnvironment) {
     for (const auto& c : cases) {
         ASSERT_FALSE(c.program.isEmpty());
         EXPECT_TRUE(starter.start(c.program)) << qPrintable(c.program);
-        EXPECT_EQ(WaitForFile(c.marker), "ran from-parent\n") << qPrintable(c.program);
+        EXPECT_EQ(WaitForFile(c.marker), "ran from-parent own\n") << qPrintable(c.program);
     }
     EXPECT_FALSE(QFileInfo::exists(at("pwned")));
+    // Each child is waited for once it ends: none is left behind as a zombie.
+    for (int i = 0; i < 200 && Children() > 0; ++i)
+        QThread::msleep(25);
+    EXPECT_EQ(Children(), 0);
     QDir::setCurrent(oldCwd);
 }
 

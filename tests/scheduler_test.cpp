@@ -17,6 +17,10 @@ LocalTime At(int day, int h, int m, int s = 0) {
     return MakeLocalTime(2026, 4, day, h, m, s);
 }
 
+LocalTime Day(int month, int day, int h, int m) {
+    return MakeLocalTime(2026, month, day, h, m);
+}
+
 // A stretch of ticks, one per second from `from` to `to` inclusive, with the
 // launch time the window holds while they run (as after Stop, edit, Start).
 struct Ticks {
@@ -28,16 +32,17 @@ struct Ticks {
 struct TickCase {
     const char* name;
     bool runnable;
-    std::vector<Ticks> stretches;
+    std::vector<Ticks> stretches; // local times; ticks run from the first moment showing `from`
     std::vector<QString> successStamps; // the stamps of the "○" lines, in order
     int failureLines;
+    const char* zone = nullptr; // the clock's time zone; UTC when not given
 };
 
 class LaunchTickTest : public ::testing::TestWithParam<TickCase> {};
 
 TEST_P(LaunchTickTest, LaunchesAndLogsAsExpected) {
     const TickCase& c = GetParam();
-    FakeClock clock;
+    FakeClock clock(0, c.zone);
     FakeStarter starter;
     MemoryAppender appender;
     FakeFolder folder(QStringLiteral("/opt/varnel"));
@@ -50,7 +55,8 @@ TEST_P(LaunchTickTest, LaunchesAndLogsAsExpected) {
 
     for (const Ticks& s : c.stretches) {
         state.LaunchTime = s.launchTime;
-        for (clock.time = s.from; clock.time <= s.to; clock.advance(1000))
+        const Instant end = clock.instantOf(s.to);
+        for (clock.setLocal(s.from); clock.time <= end; clock.advance(1000))
             tick.run();
     }
 
@@ -134,7 +140,57 @@ INSTANTIATE_TEST_SUITE_P(
                  true,
                  {{At(1, 7, 29), At(1, 7, 32), QStringLiteral("7 :30")}},
                  {},
-                 0}),
+                 0},
+        // Asleep from just after one launch into the next day's launch minute.
+        TickCase{"waking inside the next day's launch minute launches",
+                 true,
+                 {{At(1, 7, 30), At(1, 7, 30, 5)}, {At(2, 7, 30, 30), At(2, 7, 31)}},
+                 {s0730, QStringLiteral("2026/04/02 07:30:30")},
+                 0},
+        // Daylight-saving nights, ticked through second by second of real time.
+        TickCase{"clocks go back over the launch time: the repeated minute launches once",
+                 true,
+                 {{Day(10, 25, 1, 0), Day(10, 25, 4, 0), QStringLiteral("02:30")}},
+                 {QStringLiteral("2026/10/25 02:30:00")},
+                 0,
+                 "Europe/Berlin"},
+        TickCase{"clocks go forward over the launch time: launched once, after the jump",
+                 true,
+                 {{Day(3, 29, 1, 0), Day(3, 29, 4, 0), QStringLiteral("02:30")},
+                  {Day(3, 30, 2, 29), Day(3, 30, 2, 31), QStringLiteral("02:30")}},
+                 {QStringLiteral("2026/03/29 03:00:00"), QStringLiteral("2026/03/30 02:30:00")},
+                 0,
+                 "Europe/Berlin"},
+        TickCase{"the first minute after the jump, named as such, launches once",
+                 true,
+                 {{Day(3, 29, 1, 0), Day(3, 29, 4, 0), QStringLiteral("03:00")}},
+                 {QStringLiteral("2026/03/29 03:00:00")},
+                 0,
+                 "Europe/Berlin"},
+        TickCase{"a failed launch after the jump retries every second of that minute",
+                 false,
+                 {{Day(3, 29, 1, 0), Day(3, 29, 4, 0), QStringLiteral("02:59")}},
+                 {},
+                 60,
+                 "Europe/Berlin"},
+        TickCase{"New York, clocks go back: 01:30 launches once",
+                 true,
+                 {{Day(11, 1, 0, 0), Day(11, 1, 3, 0), QStringLiteral("01:30")}},
+                 {QStringLiteral("2026/11/01 01:30:00")},
+                 0,
+                 "America/New_York"},
+        TickCase{"New York, clocks go forward: 02:00 launches at 03:00",
+                 true,
+                 {{Day(3, 8, 0, 0), Day(3, 8, 4, 0), QStringLiteral("02:00")}},
+                 {QStringLiteral("2026/03/08 03:00:00")},
+                 0,
+                 "America/New_York"},
+        TickCase{"a launch time next to the jump behaves as on any day",
+                 true,
+                 {{Day(3, 8, 0, 0), Day(3, 8, 4, 0), QStringLiteral("01:59")}},
+                 {QStringLiteral("2026/03/08 01:59:00")},
+                 0,
+                 "America/New_York"}),
     [](const ::testing::TestParamInfo<TickCase>& info) {
         std::string name;
         for (const char* p = info.param.name; *p; ++p)
@@ -159,6 +215,51 @@ TEST(LaunchTick, ThreeDaysTickByTickLaunchThreeTimes) {
     EXPECT_TRUE(
         appender.lines.at(2).startsWith(QStringLiteral("○起動成功（2026/04/03 07:30:00）")));
 }
+
+struct DelayCase {
+    const char* what;
+    const char* zone;
+    LocalTime local; // the reading, with its milliseconds
+    const char* launchTime;
+    qint64 delay;
+};
+
+class NextTickTest : public ::testing::TestWithParam<DelayCase> {};
+
+TEST_P(NextTickTest, WakesOnlyWhenATickCanMatter) {
+    const DelayCase& c = GetParam();
+    FakeClock clock(0, c.zone);
+    clock.setLocal(c.local);
+    WindowState state;
+    state.LaunchTime = QString::fromUtf8(c.launchTime);
+    EXPECT_EQ(NextTickDelay(clock, clock.read(), state), c.delay) << c.what;
+}
+
+constexpr qint64 kMinute = 60'000;
+
+INSTANTIATE_TEST_SUITE_P(
+    Tick, NextTickTest,
+    ::testing::Values(
+        DelayCase{"a minute before", nullptr, At(1, 7, 29), "07:30", kMinute + 2},
+        DelayCase{"half a second before", nullptr, At(1, 7, 29, 59) + 500, "07:30", 502},
+        DelayCase{"inside the minute: each second", nullptr, At(1, 7, 30) + 2, "07:30", 1000},
+        DelayCase{"the last second of the minute", nullptr, At(1, 7, 30, 59) + 700, "07:30", 302},
+        DelayCase{"after the minute: capped", nullptr, At(1, 7, 31) + 2, "07:30", kMaxTickGap},
+        DelayCase{"five minutes before", nullptr, At(1, 7, 25), "07:30", 5 * kMinute + 2},
+        DelayCase{"across midnight", nullptr, At(1, 23, 55), "00:01", 6 * kMinute + 2},
+        DelayCase{"a cap lands past a whole second", nullptr, At(1, 6, 0) + 400, "07:30",
+                  kMaxTickGap - 400 + 2},
+        DelayCase{"no time the clock shows", nullptr, At(1, 7, 29), "7 :30", kMaxTickGap + 2},
+        DelayCase{"Berlin, before a skipped launch time: to the jump", "Europe/Berlin",
+                  Day(3, 29, 1, 55), "02:30", 5 * kMinute + 2},
+        DelayCase{"Berlin, the minute after the jump ticks each second", "Europe/Berlin",
+                  Day(3, 29, 3, 0) + 2, "02:30", 1000},
+        DelayCase{"Berlin, clocks go back: to the first 02:30", "Europe/Berlin", Day(10, 25, 2, 25),
+                  "02:30", 5 * kMinute + 2},
+        DelayCase{"New York, before a skipped launch time", "America/New_York", Day(3, 8, 1, 58),
+                  "02:30", 2 * kMinute + 2},
+        DelayCase{"New York, an hour before, across the jump", "America/New_York", Day(3, 8, 1, 0),
+                  "03:05", kMaxTickGap + 2}));
 
 struct TimeCase {
     const char* typed;

@@ -113,6 +113,13 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     txtTime->onKeyPress = [this](int& keyCode) { EnterToTab(keyCode); };
     txtFile->onKeyPress = [this](int& keyCode) { EnterToTab(keyCode); };
     txtFile->onDblClick = [this] { txtFile_DblClick(); };
+
+    // When the wall clock jumps (set, or resume from suspend) the next tick
+    // is aimed again from the new time.
+    services_.clockWatch.setCallback([this] {
+        if (kickEnabled_)
+            aimKick(services_.clock.read());
+    });
 }
 
 void frmTockle::Form_Load() {
@@ -197,23 +204,19 @@ void frmTockle::cmdStop_Click() {
 
 // ---- The launch tick ----
 
-int frmTockle::msToNextSecond(LocalTime now) {
-    // A few milliseconds past the boundary, so that the tick never reads the
-    // second before it.
-    constexpr int kMargin = 2;
-    return static_cast<int>(kMsPerSecond - (now - WholeSecond(now))) + kMargin;
-}
-
 void frmTockle::setKickEnabled(bool enabled) {
     kickEnabled_ = enabled;
     if (enabled)
-        aimKick(services_.clock.nowPrecise());
+        aimKick(services_.clock.read());
     else
         tmrKick->stop();
 }
 
-void frmTockle::aimKick(LocalTime now) {
-    tmrKick->start(msToNextSecond(now));
+void frmTockle::aimKick(ClockReading now) {
+    // The timer wakes the program only when a tick can matter: every second
+    // of the launch minute, otherwise at the next launch minute (or within
+    // a few minutes, whichever comes first).
+    tmrKick->start(static_cast<int>(NextTickDelay(services_.clock, now, state_)));
 }
 
 void frmTockle::tmrKick_Timer() {
@@ -223,15 +226,15 @@ void frmTockle::tmrKick_Timer() {
     // takes (a process start) is added from the cheap monotonic clock.
     QElapsedTimer spent;
     spent.start();
-    const LocalTime now = services_.clock.nowPrecise();
+    const ClockReading now = services_.clock.read();
     // A timer that fires a little early would read the second before the one
     // it was aimed at; aim again instead of ticking twice in one second.
-    if (now - WholeSecond(now) < 900) {
+    if (now.local - WholeSecond(now.local) < 900) {
         tick_.runAt(now);
         if (!kickEnabled_)
             return;
     }
-    aimKick(now + spent.elapsed());
+    aimKick(now.plus(spent.elapsed()));
 }
 
 // ---- The stepper ----

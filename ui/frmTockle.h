@@ -3,6 +3,7 @@
 #include "persistence/EventLog.h"
 #include "persistence/SettingsStore.h"
 #include "platform/Clock.h"
+#include "platform/ClockWatch.h"
 #include "platform/FileDialog.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
@@ -22,6 +23,7 @@ namespace varnel {
 // Every service of the operating system the window uses.
 struct Services {
     const IClock& clock;
+    IClockWatch& clockWatch;
     IProcessStarter& starter;
     const IFileMatcher& files;
     const IProgramFolder& folder;
@@ -64,9 +66,6 @@ public:
     void tmrMouse_Timer();
     void txtFile_DblClick();
 
-    // Milliseconds from `now` until just after the next whole second.
-    static int msToNextSecond(LocalTime now);
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -80,7 +79,7 @@ private:
     void mouseDown(qint32 direction);
     void endRepeat();
     void setKickEnabled(bool enabled);
-    void aimKick(LocalTime now);
+    void aimKick(ClockReading now);
 
     const Services services_;
     WindowState state_;

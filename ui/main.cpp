@@ -1,5 +1,6 @@
 // varnel: starts one chosen program once a day at a chosen time.
 #include "platform/Clock.h"
+#include "platform/ClockWatch.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
@@ -27,6 +28,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(icon);
 
     SystemClock clock;
+    TimerFdClockWatch clockWatch;
     DetachedProcessStarter starter;
     FileMatcher files;
     ExecutableFolder folder;
@@ -34,8 +36,8 @@ int main(int argc, char** argv) {
     IniSettingsBackend settings;
     QtMessageBox messages(QStringLiteral("Varnel"));
     QtFileDialog fileDialog;
-    frmTockle window(
-        Services{clock, starter, files, folder, appender, settings, messages, fileDialog});
+    frmTockle window(Services{clock, clockWatch, starter, files, folder, appender, settings,
+                              messages, fileDialog});
 
     // A signal or the end of the desktop session closes the window the same
     // way as its close button, so the values are saved and the close logged.

@@ -68,6 +68,12 @@ offset_to() {
     [ $off -ge 0 ] && echo "+${off}s" || echo "${off}s"
 }
 
+# Offset for faketime that puts the clock at a moment given in UTC.
+offset_to_utc() {
+    local off=$(($(date -ud "$1" +%s) - $(date +%s)))
+    [ $off -ge 0 ] && echo "+${off}s" || echo "${off}s"
+}
+
 # launch_app DIR [OFFSET]: runs a copy of the program from DIR/prog with its
 # settings in DIR/config; sets APP_PID and WID.
 launch_app() {

@@ -88,6 +88,26 @@ case_missing_file_and_odd_path() {
     kill "$gone_pid" "$APP_PID"
 }
 
+# Berlin, the night the clocks go forward from 02:00 to 03:00: a launch time
+# inside the skipped hour launches once, in the first minute after the jump.
+case_spring_forward_gap() {
+    local d=$WORK/gap rec=$WORK/gap.runs
+    TZ=Europe/Berlin launch_app "$d" "$(offset_to_utc "2026-03-29 00:59:30")"
+    make_recorder "$d/job.sh" "$rec"
+    type_into "$XY_TIME" "02:30"
+    type_into "$XY_FILE" "$d/job.sh"
+    click $XY_START
+    wait_for 10 log_has "$d" "（2026/03/29 01:59:[0-9]*）：パラメータ設定　02:30" ||
+        fail "not armed before the jump: $(log_text "$d")" || return 1
+    wait_for 60 test -s "$rec" || fail "not launched: $(log_text "$d")" || return 1
+    sleep 3
+    [ "$(cat "$rec")" = "03:00:00" ] || [ "$(cat "$rec")" = "03:00:01" ] ||
+        fail "ran at $(cat "$rec")" || return 1
+    [ "$(log_count "$d" "○起動成功（2026/03/29 03:00:0[01]）：$d/job.sh")" -eq 1 ] ||
+        fail "launch line: $(log_text "$d")" || return 1
+    kill "$APP_PID"
+}
+
 case_rejections() {
     local d=$WORK/reject
     launch_app "$d"
@@ -160,8 +180,8 @@ case_stepper() {
 start_x
 passed=0
 failed=0
-for c in case_first_run_and_launch case_rejections case_sigterm_while_armed case_stepper \
-    case_missing_file_and_odd_path; do
+for c in ${E2E_CASES:-case_first_run_and_launch case_rejections case_sigterm_while_armed \
+    case_stepper case_missing_file_and_odd_path case_spring_forward_gap}; do
     if cd "$WORK" && $c; then
         echo "ok: $c"
         passed=$((passed + 1))

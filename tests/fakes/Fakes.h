@@ -2,25 +2,55 @@
 // Test doubles for the operating-system services.
 
 #include "platform/Clock.h"
+#include "platform/ClockWatch.h"
 #include "platform/FileDialog.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
 
+#include <QDateTime>
 #include <QMap>
 #include <QSet>
 #include <QStringList>
+#include <QTimeZone>
 #include <deque>
 
 namespace varnel::test {
 
+// A clock that stands still until told. Without a zone it keeps UTC, so that
+// `time` is the local time too; with one, `time` is the moment and the wall
+// clock follows that zone's rules.
 class FakeClock final : public IClock {
 public:
-    explicit FakeClock(LocalTime t = 0) : time(t) {}
-    LocalTime nowPrecise() const override { return time; }
-    void advance(LocalTime ms) { time += ms; }
-    LocalTime time;
+    explicit FakeClock(Instant t = 0, const char* zone = nullptr)
+        : time(t), zone_(zone ? QTimeZone(zone) : QTimeZone()) {}
+    Instant instantNow() const override { return time; }
+    LocalTime localAt(Instant instant) const override {
+        if (!zone_.isValid())
+            return instant;
+        return instant + qint64(zone_.offsetFromUtc(
+                             QDateTime::fromMSecsSinceEpoch(instant, QTimeZone::utc()))) *
+                             kMsPerSecond;
+    }
+    // Sets the clock to the first moment the wall clock shows `wall`.
+    void setLocal(LocalTime wall) { time = instantOf(wall); }
+    void advance(qint64 ms) { time += ms; }
+    Instant time;
+
+private:
+    QTimeZone zone_;
+};
+
+// The wall-clock watch, fired by the test.
+class FakeClockWatch final : public IClockWatch {
+public:
+    void setCallback(std::function<void()> changed) override { callback = std::move(changed); }
+    void fire() {
+        if (callback)
+            callback();
+    }
+    std::function<void()> callback;
 };
 
 class FakeStarter final : public IProcessStarter {
