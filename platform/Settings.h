@@ -10,7 +10,8 @@ class ISettingsBackend {
 public:
     virtual ~ISettingsBackend() = default;
     // The stored text (also when it is empty), `fallback` when the key is
-    // absent, or nothing when the store cannot be read.
+    // absent, or nothing when the store cannot be read (its file is then
+    // copied aside, so that the next save loses nothing).
     virtual std::optional<QString> get(const QString& application, const QString& section,
                                        const QString& key, const QString& fallback) = 0;
     // Stores `value`, creating whatever is absent; false when it failed.

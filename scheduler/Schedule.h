@@ -57,7 +57,7 @@ bool InLaunchMinute(const IClock& clock, LocalTime local, const QString& launchT
 // kTickMargin past the boundary so that the tick never reads the moment
 // before it.
 qint64 NextTickDelay(const IClock& clock, ClockReading reading, const WindowState& state);
-constexpr qint64 kMaxTickGap = 10 * 60 * kMsPerSecond;
+constexpr qint64 kMaxTickGap = 15 * 60 * kMsPerSecond;
 constexpr qint64 kTickMargin = 2;
 
 // The launch time as the user typed it, checked: blanks (U+0020, U+3000) at

@@ -166,34 +166,39 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QStringList>("boxes");
         QTest::addColumn<bool>("needsUser");
-        // Qt will not replace a file it cannot read, so the close reports that too.
+        QTest::addColumn<bool>("keptAside"); // a copy of the unreadable file is kept
+        // Qt will not replace a file it cannot open, so the close reports that
+        // too; the file keeps its bytes (and cannot be copied).
         QTest::newRow("unreadable")
-            << "unreadable" << QStringList{kReadFailed, kSaveFailed} << true;
-        QTest::newRow("corrupt") << "corrupt" << QStringList{kReadFailed} << false;
+            << "unreadable" << QStringList{kReadFailed, kSaveFailed} << true << false;
+        QTest::newRow("good values and a broken line")
+            << "corrupt" << QStringList{kReadFailed} << false << true;
         QTest::newRow("a folder in its place")
-            << "folder" << QStringList{kReadFailed, kSaveFailed} << false;
+            << "folder" << QStringList{kReadFailed, kSaveFailed} << false << false;
         QTest::newRow("folder not writable")
-            << "read-only folder" << QStringList{kSaveFailed} << true;
+            << "read-only folder" << QStringList{kSaveFailed} << true << false;
     }
 
     void settingsThatMisbehave() {
         QFETCH(QString, fault);
         QFETCH(QStringList, boxes);
         QFETCH(bool, needsUser);
+        QFETCH(bool, keptAside);
         if (needsUser && !Unprivileged())
             QSKIP("root reads and writes anywhere; run as an unprivileged user");
         // Written directly: values saved through Qt would also be cached.
         QVERIFY(QDir().mkpath(QFileInfo(confPath()).path()));
-        QVERIFY(WriteAll(confPath(), "[Parameter]\n%U8D77%U52D5%U6642%U523B=07:30\n"
-                                     "%U8D77%U52D5%U30D5%U30A1%U30A4%U30EB=/bin/true\n"));
+        QByteArray stored("[Parameter]\n%U8D77%U52D5%U6642%U523B=07:30\n"
+                          "%U8D77%U52D5%U30D5%U30A1%U30A4%U30EB=/bin/true\n");
+        if (fault == "corrupt")
+            stored += "[Broken\n";
+        QVERIFY(WriteAll(confPath(), stored));
         if (fault == "unreadable") {
             Chmod(confPath(), 0000);
-        } else if (fault == "corrupt") {
-            QVERIFY(WriteAll(confPath(), "[Parameter\n"));
         } else if (fault == "folder") {
             QVERIFY(QFile::remove(confPath()));
             QVERIFY(QDir().mkdir(confPath()));
-        } else {
+        } else if (fault == "read-only folder") {
             Chmod(QFileInfo(confPath()).path(), 0555);
         }
         open();
@@ -205,6 +210,16 @@ private slots:
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines.at(0).contains(QStringLiteral("プログラム起動　") + openedWith + " － "));
         QVERIFY(lines.at(1).contains(QStringLiteral("プログラム終了　") + openedWith + " － "));
+
+        const QStringList aside = QDir(QFileInfo(confPath()).path())
+                                      .entryList({QStringLiteral("Varnel.conf.unreadable-*")});
+        QCOMPARE(aside.size(), keptAside ? 1 : 0);
+        if (keptAside)
+            QCOMPARE(ReadAll(QFileInfo(confPath()).path() + "/" + aside.first()), stored);
+        if (fault == "unreadable") {
+            Chmod(confPath(), 0600);
+            QCOMPARE(ReadAll(confPath()), stored);
+        }
     }
 
     void launchFileGoneAfterArming_data() {

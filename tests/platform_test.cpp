@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -297,7 +299,19 @@ TEST_F(Settings, ReportsStoresThatCannotBeReadOrWritten) {
     ASSERT_TRUE(WriteAll(backend.fileFor(app), "[Parameter\nx=1\n"));
     EXPECT_EQ(backend.get(app, "Parameter", "x", "fb"), std::nullopt);
     EXPECT_EQ(ReadAll(backend.fileFor(app)), "[Parameter\nx=1\n");
+    ASSERT_TRUE(WriteAll(backend.fileFor(app), "[Parameter\nx=2\ny=3\n"));
+    EXPECT_EQ(backend.get(app, "Parameter", "x", "fb"), std::nullopt);
+    // Each failed read keeps a copy aside; a later one never replaces it.
+    QStringList aside = QDir(dir.filePath("Varnel")).entryList({"Varnel.conf.unreadable-*"});
+    ASSERT_EQ(aside.size(), 2);
+    QByteArrayList kept;
+    for (const QString& name : aside)
+        kept << ReadAll(dir.filePath("Varnel/" + name));
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(kept, QByteArrayList({"[Parameter\nx=1\n", "[Parameter\nx=2\ny=3\n"}));
 
+    for (const QString& name : aside)
+        ASSERT_TRUE(QFile::remove(dir.filePath("Varnel/" + name)));
     ASSERT_TRUE(QFile::remove(backend.fileFor(app)));
     ASSERT_TRUE(QDir(dir.path()).mkpath("Varnel/Varnel.conf"));
     EXPECT_EQ(backend.get(app, "Parameter", "x", "fb"), std::nullopt);

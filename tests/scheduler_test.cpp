@@ -250,6 +250,8 @@ INSTANTIATE_TEST_SUITE_P(
         DelayCase{"a cap lands past a whole second", nullptr, At(1, 6, 0) + 400, "07:30",
                   kMaxTickGap - 400 + 2},
         DelayCase{"no time the clock shows", nullptr, At(1, 7, 29), "7 :30", kMaxTickGap + 2},
+        DelayCase{"a time in another form", nullptr, At(1, 7, 29), "7:30", kMaxTickGap + 2},
+        DelayCase{"past the end of the day", nullptr, At(1, 23, 59), "24:00", kMaxTickGap + 2},
         DelayCase{"Berlin, before a skipped launch time: to the jump", "Europe/Berlin",
                   Day(3, 29, 1, 55), "02:30", 5 * kMinute + 2},
         DelayCase{"Berlin, the minute after the jump ticks each second", "Europe/Berlin",

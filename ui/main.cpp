@@ -11,7 +11,6 @@
 #include "ui/frmTockle.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QSessionManager>
 
 int main(int argc, char** argv) {
@@ -23,9 +22,6 @@ int main(int argc, char** argv) {
     EndDisplayGuard();
     QApplication::setApplicationName(QStringLiteral("Varnel"));
     QApplication::setDesktopFileName(QStringLiteral("varnel"));
-    QIcon icon(QStringLiteral(":/varnel/varnel.png"));
-    icon.addFile(QStringLiteral(":/varnel/varnel-16.png"));
-    QApplication::setWindowIcon(icon);
 
     SystemClock clock;
     TimerFdClockWatch clockWatch;
@@ -38,19 +34,33 @@ int main(int argc, char** argv) {
     QtFileDialog fileDialog;
     frmTockle window(Services{clock, clockWatch, starter, files, folder, appender, settings,
                               messages, fileDialog});
+    QApplication::setWindowIcon(window.windowIcon()); // for the boxes and the chooser
 
     // A signal or the end of the desktop session closes the window the same
     // way as its close button, so the values are saved and the close logged.
     StopSignals stops;
     QObject::connect(&stops, &StopSignals::stopRequested, &window, [&window] {
-        if (QWidget* modal = QApplication::activeModalWidget())
+        // Every box and dialog that is open goes first, innermost first (the
+        // chooser may hold a box of its own), so that none holds the close up.
+        for (int open = 0; open < 8; ++open) {
+            QWidget* modal = QApplication::activeModalWidget();
+            if (!modal)
+                break;
             modal->close();
+        }
         window.requestClose();
     });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.requestClose(); });
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
                      [&window] { window.Form_Unload(); });
+
+    // Log-off may take the display away without a word: the values are saved
+    // and the close logged all the same, with no box.
+    DisplayLossHook displayLoss([&messages, &window] {
+        messages.mute();
+        window.Form_Unload();
+    });
 
     window.Form_Load();
     if (window.unloaded())

@@ -1,11 +1,16 @@
 #include "platform/gui/Display.h"
 
+#include <QCoreApplication>
 #include <QList>
+#include <QSemaphore>
 #include <QString>
+#include <QThread>
 #include <QtGlobal>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <unistd.h>
 
 namespace varnel {
@@ -22,11 +27,14 @@ QList<Held>* held = nullptr;
 
 void guardHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtFatalMsg) {
-        const char* display = std::getenv("DISPLAY");
+        const auto shown = [](const char* name) {
+            const char* value = std::getenv(name);
+            return value && *value ? value : "not set";
+        };
         std::fprintf(stderr,
-                     "varnel: cannot open a display (DISPLAY=%s); start it from a desktop "
-                     "session\n",
-                     display && *display ? display : "not set");
+                     "varnel: cannot open a display (WAYLAND_DISPLAY=%s, DISPLAY=%s); start it "
+                     "from a desktop session\n",
+                     shown("WAYLAND_DISPLAY"), shown("DISPLAY"));
         std::fflush(stderr);
         ::_exit(1);
     }
@@ -37,6 +45,12 @@ void guardHandler(QtMsgType type, const QMessageLogContext&, const QString& text
 } // namespace
 
 void BeginDisplayGuard() {
+    // On a Wayland desktop the window is a Wayland client of its own, not
+    // one of the X server the desktop may also run; the user's own choice
+    // of platform stands.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
     held = new QList<Held>;
     previous = qInstallMessageHandler(guardHandler);
 }
@@ -53,6 +67,79 @@ void EndDisplayGuard() {
     }
     delete held;
     held = nullptr;
+}
+
+// ---- Loss of the display ----
+//
+// Qt ends the process itself when the connection breaks: on X11 it says so
+// and calls exit() on the GUI thread; on Wayland its event thread says so
+// and calls _exit(). The message is the one moment both have in common, and
+// exit() also runs the handlers registered with atexit().
+
+namespace {
+
+std::mutex lossMutex;
+std::function<void()> lastWords;
+std::atomic<bool> lossRequested{false};
+std::atomic<bool> lossHandled{false};
+QSemaphore* lossDone = new QSemaphore; // lives as long as the process
+QtMessageHandler beforeLossHandler = nullptr;
+
+// Runs on the application's thread only, once.
+void sayLastWords(const std::function<void()>& hook) {
+    if (!lossHandled.exchange(true))
+        hook();
+    lossDone->release();
+}
+
+void runLastWords() {
+    std::function<void()> hook;
+    {
+        const std::lock_guard<std::mutex> lock(lossMutex);
+        if (!lastWords)
+            return;
+        hook = lastWords;
+    }
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() == app->thread()) {
+        sayLastWords(hook);
+        return;
+    }
+    // Another thread noticed: the application's thread runs the hook, either
+    // from its event loop or on noticing the loss itself, and this thread
+    // holds the process until it has (or a few seconds have gone).
+    if (!lossRequested.exchange(true))
+        QMetaObject::invokeMethod(
+            app, [hook] { sayLastWords(hook); }, Qt::QueuedConnection);
+    lossDone->tryAcquire(1, 5000);
+}
+
+void lossHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (text.contains(QLatin1String("connection broke")) ||
+        text.contains(QLatin1String("connection experienced a fatal error")))
+        runLastWords();
+    if (beforeLossHandler)
+        beforeLossHandler(type, context, text);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+} // namespace
+
+DisplayLossHook::DisplayLossHook(std::function<void()> hook) {
+    static const bool registered = std::atexit(runLastWords) == 0;
+    (void)registered;
+    {
+        const std::lock_guard<std::mutex> lock(lossMutex);
+        lastWords = std::move(hook);
+    }
+    beforeLossHandler = qInstallMessageHandler(lossHandler);
+}
+
+DisplayLossHook::~DisplayLossHook() {
+    qInstallMessageHandler(beforeLossHandler);
+    const std::lock_guard<std::mutex> lock(lossMutex);
+    lastWords = nullptr;
 }
 
 } // namespace varnel

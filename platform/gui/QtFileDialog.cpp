@@ -4,8 +4,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QLineEdit>
 #include <QRegularExpression>
 #include <QSortFilterProxyModel>
+#include <QTimer>
 
 namespace varnel {
 
@@ -104,6 +106,11 @@ std::optional<QString> QtFileDialog::openFile(const QString& filter, int filterI
             dialog.setDirectory(start.absolutePath());
         dialog.selectFile(start.fileName());
     }
+
+    // The suggested name is selected once the dialog shows, as in any file
+    // dialog, so that a name or path typed at once replaces it.
+    if (auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+        QTimer::singleShot(0, name, [name] { name->selectAll(); });
 
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;

@@ -5,6 +5,8 @@
 namespace varnel {
 
 void QtMessageBox::show(const QString& text) {
+    if (muted_)
+        return;
     QMessageBox box(QMessageBox::NoIcon, title_, text, QMessageBox::Ok);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();

@@ -108,6 +108,37 @@ case_spring_forward_gap() {
     kill "$APP_PID"
 }
 
+# The chooser opens on the remembered file with its name selected: a path
+# typed at once replaces it, and Enter takes that file. A stop signal closes
+# the program even while the chooser shows a box of its own.
+case_chooser_typed_path() {
+    local d=$WORK/chooser
+    launch_app "$d"
+    make_recorder "$d/first.sh" /dev/null
+    make_recorder "$d/other.sh" /dev/null
+    type_into "$XY_FILE" "$d/first.sh"
+    click $XY_START
+    click $XY_STOP
+    xdotool mousemove --window "$WID" $XY_FILE click --repeat 2 --delay 80 1
+    wait_for 10 sh -c 'xdotool search --onlyvisible --name "^Open\$" >/dev/null' || fail "no chooser" || return 1
+    sleep 1
+    xdotool type --delay 10 -- "$d/other.sh"
+    xdotool key --clearmodifiers Return
+    wait_for 10 sh -c '! xdotool search --onlyvisible --name "^Open\$" >/dev/null 2>&1' ||
+        fail "chooser still open" || return 1
+    # A stop signal while the chooser shows a box of its own still closes.
+    xdotool mousemove --window "$WID" $XY_FILE click --repeat 2 --delay 80 1
+    wait_for 10 sh -c 'xdotool search --onlyvisible --name "^Open\$" >/dev/null' || fail "no chooser" || return 1
+    sleep 1
+    xdotool type --delay 10 -- "$d/nothing-here"
+    xdotool key --clearmodifiers Return
+    sleep 1
+    kill -TERM "$APP_PID"
+    wait_for 10 sh -c "! kill -0 $APP_PID 2>/dev/null" || fail "a signal did not close it" || return 1
+    log_text "$d" | tail -n 1 | grep -q -- "プログラム終了　[0-9:]* － $d/other.sh\$" ||
+        fail "chose: $(log_text "$d" | tail -n 1)" || return 1
+}
+
 case_rejections() {
     local d=$WORK/reject
     launch_app "$d"
@@ -181,7 +212,7 @@ start_x
 passed=0
 failed=0
 for c in ${E2E_CASES:-case_first_run_and_launch case_rejections case_sigterm_while_armed \
-    case_stepper case_missing_file_and_odd_path case_spring_forward_gap}; do
+    case_stepper case_missing_file_and_odd_path case_spring_forward_gap case_chooser_typed_path}; do
     if cd "$WORK" && $c; then
         echo "ok: $c"
         passed=$((passed + 1))

@@ -1,0 +1,106 @@
+// Qt's file-open dialog as the program sets it up, run for real on an X
+// server (tests/CMakeLists.txt runs it under xvfb-run) and answered from the
+// test once it shows.
+#include "TempDir.h"
+#include "platform/gui/QtFileDialog.h"
+
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QtTest>
+
+#include <functional>
+#include <sys/stat.h>
+
+using namespace varnel;
+using namespace varnel::test;
+
+namespace {
+
+const QString kFilter = QStringLiteral("すべてのファイル (*.*)|*.*|実行ファイル (*.exe)|*.exe|");
+
+// Runs `answer` on the dialog once it is the active modal window; a failed
+// check leaves the dialog, which is then cancelled.
+void WhenShown(std::function<void(QFileDialog*)> answer) {
+    QTimer::singleShot(0, [answer] {
+        QFileDialog* dialog = nullptr;
+        const auto shown = [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                (dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())), 10000);
+            answer(dialog);
+        };
+        shown();
+        if (dialog && dialog->isVisible())
+            QMetaObject::invokeMethod(dialog, "reject");
+    });
+}
+
+// The names the dialog lists in its folder, once it has read the folder.
+QStringList Listed(QFileDialog* dialog) {
+    auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+    QStringList names;
+    for (int i = 0; view && i < view->model()->rowCount(view->rootIndex()); ++i)
+        names << view->model()->index(i, 0, view->rootIndex()).data().toString();
+    names.sort();
+    return names;
+}
+
+} // namespace
+
+class ChooserTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void choosesAFileAndCancels() {
+        QTemporaryDir dir;
+        QVERIFY(WriteAll(dir.filePath("run.sh"), "#!/bin/sh\n"));
+        QVERIFY(::chmod(QFile::encodeName(dir.filePath("run.sh")).constData(), 0755) == 0);
+        QVERIFY(WriteAll(dir.filePath("notes.txt"), "x"));
+        QVERIFY(QDir(dir.path()).mkdir("sub"));
+        const QString other = dir.filePath("sub/other.sh");
+        QVERIFY(WriteAll(other, "#!/bin/sh\n"));
+        QVERIFY(::chmod(QFile::encodeName(other).constData(), 0755) == 0);
+        QtFileDialog chooser;
+
+        bool answered = false;
+        WhenShown([&](QFileDialog* dialog) {
+            QCOMPARE(dialog->nameFilters(),
+                     QStringList({"すべてのファイル (*.*)", "実行ファイル (*.exe)"}));
+            QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("実行ファイル (*.exe)"));
+            QCOMPARE(dialog->directory().absolutePath(), QDir(dir.path()).absolutePath());
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name);
+            QTRY_COMPARE(name->selectedText(), QStringLiteral("run.sh"));
+            QTRY_COMPARE(Listed(dialog), QStringList({"run.sh", "sub"}));
+            // All files: the other entry lists the text file too.
+            auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            QVERIFY(types);
+            QTest::keyClick(types, Qt::Key_Up); // as the user would pick it
+            QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("すべてのファイル (*.*)"));
+            QTRY_COMPARE(Listed(dialog), QStringList({"notes.txt", "run.sh", "sub"}));
+            // A path typed at once replaces the suggested name.
+            QTest::keyClicks(name, other);
+            QCOMPARE(name->text(), other);
+            answered = true;
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+        QCOMPARE(chooser.openFile(kFilter, 2, dir.filePath("run.sh")), other);
+        QVERIFY(answered);
+
+        // A remembered file that has gone: its name is suggested, selected all
+        // the same. Cancel gives nothing.
+        answered = false;
+        WhenShown([&](QFileDialog* dialog) {
+            auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QTRY_COMPARE(name->selectedText(), QStringLiteral("gone.sh"));
+            answered = true;
+            dialog->reject();
+        });
+        QCOMPARE(chooser.openFile(kFilter, 2, dir.filePath("gone.sh")), std::nullopt);
+        QVERIFY(answered);
+    }
+};
+
+QTEST_MAIN(ChooserTest)
+#include "chooser_test.moc"
