@@ -41,16 +41,29 @@ QString MakeRecorder(const QString& path) {
     return path;
 }
 
+// The runs the recorder noted, once it has noted `expected` of them (or five
+// seconds have passed). That there are no more than the program started is
+// what CountingStarter tells.
 int Runs(const QString& recorder, int expected) {
     const QString record = recorder + QStringLiteral(".runs");
-    for (int i = 0; i < 100; ++i) {
-        if (ReadAll(record).count("ran\n") >= expected)
-            break;
-        QTest::qWait(30);
-    }
-    QTest::qWait(100); // and no more than that
-    return QFileInfo::exists(record) ? int(ReadAll(record).count("ran\n")) : 0;
+    const auto runs = [&] {
+        return QFileInfo::exists(record) ? int(ReadAll(record).count("ran\n")) : 0;
+    };
+    (void)QTest::qWaitFor([&] { return runs() >= expected; }, 5000);
+    return runs();
 }
+
+// The real process start, counting the programs it started.
+class CountingStarter final : public IProcessStarter {
+public:
+    bool start(const QString& command) override {
+        const bool ok = real.start(command);
+        started += ok;
+        return ok;
+    }
+    DetachedProcessStarter real;
+    int started = 0;
+};
 
 } // namespace
 
@@ -60,7 +73,7 @@ class FaultTest : public QObject {
     std::unique_ptr<QTemporaryDir> programDir, configDir, scriptDir;
     std::unique_ptr<FakeClock> clock;
     std::unique_ptr<FakeFolder> folder;
-    DetachedProcessStarter starter;
+    CountingStarter starter;
     FileMatcher files;
     Cp932Appender appender;
     IniSettingsBackend settings;
@@ -104,6 +117,7 @@ private slots:
         clock = std::make_unique<FakeClock>(MakeLocalTime(2026, 4, 1, 9, 40, 0));
         folder = std::make_unique<FakeFolder>(programDir->path());
         messages = FakeMessageBox();
+        starter.started = 0;
     }
     void cleanup() {
         window.reset();
@@ -149,6 +163,7 @@ private slots:
         arm(QStringLiteral("09:42"), recorder);
         tick(MakeLocalTime(2026, 4, 1, 9, 41, 58), 10);
         QCOMPARE(Runs(recorder, 1), 1);
+        QCOMPARE(starter.started, 1);
         QVERIFY(window->kickEnabled());
         window->close();
         QVERIFY(window->unloaded());
@@ -238,6 +253,7 @@ private slots:
         else
             Chmod(recorder, 0644);
         tick(MakeLocalTime(2026, 4, 1, 9, 41, 50), 80);
+        QCOMPARE(starter.started, 0);
         QCOMPARE(Runs(recorder, 0), 0);
         QVERIFY(window->kickEnabled());
         QStringList lines = logLines();
@@ -250,6 +266,7 @@ private slots:
             Chmod(recorder, 0755);
         tick(MakeLocalTime(2026, 4, 2, 9, 41, 50), 80);
         QCOMPARE(Runs(recorder, 1), 1);
+        QCOMPARE(starter.started, 1);
         lines = logLines();
         QCOMPARE(lines.size(), 2 + 60 + 1);
         QCOMPARE(lines.last(), QStringLiteral("○起動成功（2026/04/02 09:42:00）：") + recorder);
@@ -264,6 +281,7 @@ private slots:
         arm(QStringLiteral("09:42"), recorder);
         tick(MakeLocalTime(2026, 4, 1, 9, 42, 0), 5);
         QCOMPARE(Runs(recorder, 1), 1);
+        QCOMPARE(starter.started, 1);
         QVERIFY(!QFileInfo::exists(scriptDir->filePath("pwned")));
         QVERIFY(!QFileInfo::exists(QStringLiteral("pwned")));
         const QByteArray bytes = ReadAll(logPath());

@@ -1,11 +1,13 @@
 #include "TempDir.h"
 #include "fakes/Fakes.h"
 #include "platform/Clock.h"
+#include "platform/ClockWatch.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
 #include "platform/gui/QtFileDialog.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
@@ -75,6 +77,15 @@ TEST(Clock, SystemClockAgreesWithTheLocalTime) {
     EXPECT_GE(stamp, before.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
     EXPECT_LE(stamp, after.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss")));
     EXPECT_EQ(t % 1000, 0);
+}
+
+TEST(Clock, TheWallClockWatchIsArmed) {
+    // Setting the clock is not for a test to do; the watch's reaction is
+    // tested through its fake. Here: the kernel timer it relies on exists.
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    TimerFdClockWatch watch;
+    EXPECT_TRUE(watch.watching());
 }
 
 TEST(Clock, TimeFromText) {

@@ -405,25 +405,25 @@ private slots:
         open();
         auto* repeat = window->findChild<QTimer*>(QStringLiteral("tmrMouse"));
         QVERIFY(repeat);
-        int repeats = 0;
-        connect(repeat, &QTimer::timeout, this, [&] { ++repeats; });
         QPushButton* b = button(direction > 0 ? "cmdTimeUp" : "cmdTimeDown");
         const auto mb = Qt::MouseButton(mouseButton);
         QTest::mousePress(b, mb);
         QCOMPARE(window->state().RepeatDirection, direction > 0 ? RepeatUp : RepeatDown);
-        if (holdMs)
-            QTest::qWait(holdMs);
+        QVERIFY(repeat->isActive());
+        QCOMPARE(repeat->interval(), 100);
+        // The repeat timer's timeouts while held, one per 100 ms, driven from
+        // here rather than waited for.
+        const int repeats = holdMs / 100;
+        for (int i = 0; i < repeats; ++i)
+            window->tmrMouse_Timer();
         QTest::mouseRelease(b, mb, {}, releaseOver ? b->rect().center() : QPoint(-40, -40));
         QCOMPARE(window->state().RepeatDirection, RepeatNone);
         QVERIFY(!repeat->isActive());
-        // About ten repeats a second, allowing for timer slack.
-        QVERIFY2(repeats >= holdMs / 100 - 2 && repeats <= holdMs / 100 + 1,
-                 qPrintable(QString::number(repeats)));
         const int steps = repeats + releaseSteps;
         const QString expected = ClockText(*TimeFromText("07:30") + direction * steps * 60'000);
         QCOMPARE(txtTime()->text(), expected);
-        QTest::qWait(250);
-        QCOMPARE(txtTime()->text(), expected); // nothing more after the release
+        window->tmrMouse_Timer(); // a timeout that was already on its way
+        QCOMPARE(txtTime()->text(), expected);
     }
 
     void repeatEndsWhenTheWindowLosesTheFocusOrStartHidesThePanel() {
@@ -435,8 +435,10 @@ private slots:
         other.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&other));
         QCOMPARE(window->state().RepeatDirection, RepeatNone);
+        auto* repeat = window->findChild<QTimer*>(QStringLiteral("tmrMouse"));
+        QVERIFY(!repeat->isActive());
         const QString stopped = txtTime()->text();
-        QTest::qWait(250);
+        window->tmrMouse_Timer();
         QCOMPARE(txtTime()->text(), stopped);
 
         window->activateWindow();
@@ -445,7 +447,8 @@ private slots:
         txtTime()->setText(QStringLiteral("07:30"));
         window->cmdStart_Click();
         QCOMPARE(window->state().RepeatDirection, RepeatNone);
-        QTest::qWait(250);
+        QVERIFY(!repeat->isActive());
+        window->tmrMouse_Timer();
         QCOMPARE(window->state().LaunchTime, QStringLiteral("07:30"));
     }
 
@@ -514,12 +517,22 @@ private slots:
         starter.runnable.insert(launchable);
         txtTime()->setText(QStringLiteral("09:42"));
         txtFile()->setText(launchable);
-        clock->time = MakeLocalTime(2026, 4, 1, 9, 42, 0) - 50; // 50 ms before the minute
+        const LocalTime minute = MakeLocalTime(2026, 4, 1, 9, 42, 0);
+        clock->time = minute - 50;
         QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
-        QTest::qWait(1200); // every timeout finds itself early and aims again
+        auto* kick = window->findChild<QTimer*>(QStringLiteral("tmrKick"));
+        QVERIFY(kick->remainingTime() <= 52); // aimed just past the boundary
+        // Timeouts that come early read the second before their aim: they
+        // aim again and do not tick.
+        for (const LocalTime early : {minute - 50, minute - 100, minute - 1}) {
+            clock->time = early;
+            window->tmrKick_Timer();
+            QVERIFY(kick->isActive());
+        }
         QVERIFY(starter.attempts.isEmpty());
-        clock->time = MakeLocalTime(2026, 4, 1, 9, 42, 0) + 3;
-        QTRY_COMPARE_WITH_TIMEOUT(starter.started.size(), qsizetype(1), 1500);
+        clock->time = minute + 3;
+        window->tmrKick_Timer();
+        QCOMPARE(starter.started.size(), qsizetype(1));
         QCOMPARE(log().last(), QStringLiteral("○起動成功（2026/04/01 09:42:00）：") + launchable);
     }
 

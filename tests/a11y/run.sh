@@ -61,11 +61,6 @@ start_app() {
 
 drive() { /usr/bin/python3 "$HERE/driver.py" "$APP_PID" "$@"; }
 
-make_recorder() { # PATH RECORD
-    printf '#!/bin/sh\ndate +%%T >> "%s"\n' "$2" >"$1"
-    chmod +x "$1"
-}
-
 case_names_and_launch() {
     local d=$WORK/launch rec=$WORK/launch.runs
     start_app "$d" "$(offset_to 07:29:40)" || return 1
@@ -103,17 +98,4 @@ case_display_lost_while_armed() {
 }
 
 start_server
-passed=0
-failed=0
-for c in case_names_and_launch case_display_lost_while_armed; do
-    if $c; then
-        echo "ok: $backend $c"
-        passed=$((passed + 1))
-    else
-        echo "not ok: $backend $c"
-        failed=$((failed + 1))
-    fi
-    stop_apps
-done
-echo "a11y $backend: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+run_cases "a11y $backend" case_names_and_launch case_display_lost_while_armed

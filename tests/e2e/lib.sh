@@ -119,3 +119,35 @@ log_text() { iconv -f CP932 -t UTF-8 "$1/prog/Varnel.LOG" 2>/dev/null | tr -d '\
 log_has() { log_text "$1" | grep -q -- "$2"; }
 faked_clock_shows() { LD_PRELOAD=$FAKETIME_LIB FAKETIME=$1 date +%T | grep -q -- "$2"; }
 log_count() { log_text "$1" | grep -c -- "$2" || true; }
+
+# A program that records each time it runs.
+make_recorder() { # PATH RECORD
+    printf '#!/bin/sh\ndate +%%T >> "%s"\n' "$2" >"$1"
+    chmod +x "$1"
+}
+
+# arm_window TIME FILE: fills both fields of the window WID and presses 開始.
+arm_window() {
+    type_into "$XY_TIME" "$1"
+    type_into "$XY_FILE" "$2"
+    click $XY_START
+}
+
+# run_cases SUITE CASE...: runs each case from $WORK, then stops the programs
+# it started; prints a line per case and the totals, and fails if a case did.
+run_cases() {
+    local suite=$1 c passed=0 failed=0
+    shift
+    for c in "$@"; do
+        if cd "$WORK" && $c; then
+            echo "ok: $suite $c"
+            passed=$((passed + 1))
+        else
+            echo "not ok: $suite $c"
+            failed=$((failed + 1))
+        fi
+        stop_apps
+    done
+    echo "$suite: $passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+}

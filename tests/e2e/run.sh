@@ -11,21 +11,13 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 export ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0
 trap 'stop_all; rm -rf "$WORK"' EXIT
 
-# A program that records each time it runs.
-make_recorder() { # PATH RECORD
-    printf '#!/bin/sh\ndate +%%T >> "%s"\n' "$2" >"$1"
-    chmod +x "$1"
-}
-
 case_first_run_and_launch() {
     local d=$WORK/first rec=$WORK/first.runs
     launch_app "$d" "$(offset_to 07:29:40)"
     make_recorder "$d/job.sh" "$rec"
     log_text "$d" | grep -qx -- "－通常処理（[0-9/]* 07:29:4[0-9]）：プログラム起動　07:29 － $d/prog" ||
         fail "opening line: $(log_text "$d")" || return 1
-    type_into "$XY_TIME" "07:30"
-    type_into "$XY_FILE" "$d/job.sh"
-    click $XY_START
+    arm_window "07:30" "$d/job.sh"
     wait_for 10 log_has "$d" "パラメータ設定　07:30 － $d/job.sh" ||
         fail "no arming line: $(log_text "$d")" || return 1
     wait_for 40 test -s "$rec" || fail "not launched: $(log_text "$d")" || return 1
@@ -57,18 +49,14 @@ case_missing_file_and_odd_path() {
     launch_app "$gone" "$off"
     local gone_pid=$APP_PID gone_wid=$WID
     make_recorder "$gone/job.sh" "$WORK/gone.runs"
-    type_into "$XY_TIME" "07:30"
-    type_into "$XY_FILE" "$gone/job.sh"
-    click $XY_START
+    arm_window "07:30" "$gone/job.sh"
     wait_for 10 log_has "$gone" "パラメータ設定" || fail "gone: not armed" || return 1
     rm "$gone/job.sh"
 
     mkdir -p "$odd"
     make_recorder "$odd_file" "$rec"
     launch_app "$odd" "$off"
-    type_into "$XY_TIME" "07:30"
-    type_into "$XY_FILE" "$odd_file"
-    click $XY_START
+    arm_window "07:30" "$odd_file"
     wait_for 10 log_has "$odd" "パラメータ設定" || fail "odd: not armed" || return 1
 
     wait_for 90 faked_clock_shows "$off" "07:31:0[2-9]" ||
@@ -94,9 +82,7 @@ case_spring_forward_gap() {
     local d=$WORK/gap rec=$WORK/gap.runs
     TZ=Europe/Berlin launch_app "$d" "$(offset_to_utc "2026-03-29 00:59:30")"
     make_recorder "$d/job.sh" "$rec"
-    type_into "$XY_TIME" "02:30"
-    type_into "$XY_FILE" "$d/job.sh"
-    click $XY_START
+    arm_window "02:30" "$d/job.sh"
     wait_for 10 log_has "$d" "（2026/03/29 01:59:[0-9]*）：パラメータ設定　02:30" ||
         fail "not armed before the jump: $(log_text "$d")" || return 1
     wait_for 60 test -s "$rec" || fail "not launched: $(log_text "$d")" || return 1
@@ -150,9 +136,7 @@ case_rejections() {
     xdotool key --clearmodifiers Return
     wait_for 10 sh -c '! xdotool search --onlyvisible --name "^Varnel\$" >/dev/null 2>&1' ||
         fail "box not dismissed" || return 1
-    type_into "$XY_TIME" "07:30"
-    type_into "$XY_FILE" "$d/missing"
-    click $XY_START
+    arm_window "07:30" "$d/missing"
     wait_for 10 box_shown || fail "no box for a missing file" || return 1
     xdotool key --clearmodifiers Return
     sleep 0.5
@@ -168,9 +152,7 @@ case_sigterm_while_armed() {
     local d=$WORK/term
     launch_app "$d"
     make_recorder "$d/job.sh" "$WORK/term.runs"
-    type_into "$XY_TIME" "03:15"
-    type_into "$XY_FILE" "$d/job.sh"
-    click $XY_START
+    arm_window "03:15" "$d/job.sh"
     wait_for 10 log_has "$d" "パラメータ設定" || fail "not armed" || return 1
     kill -TERM "$APP_PID"
     wait "$APP_PID"
@@ -182,9 +164,7 @@ case_sigterm_while_armed() {
 case_stepper() {
     local d=$WORK/stepper
     launch_app "$d"
-    type_into "$XY_TIME" "07:30"
-    type_into "$XY_FILE" "$d/prog/varnel"
-    click $XY_START
+    arm_window "07:30" "$d/prog/varnel"
     click $XY_STOP
     # Hold the up button for about a second.
     xdotool mousemove --window "$WID" $XY_UP mousedown 1
@@ -209,18 +189,5 @@ case_stepper() {
 }
 
 start_x
-passed=0
-failed=0
-for c in ${E2E_CASES:-case_first_run_and_launch case_rejections case_sigterm_while_armed \
-    case_stepper case_missing_file_and_odd_path case_spring_forward_gap case_chooser_typed_path}; do
-    if cd "$WORK" && $c; then
-        echo "ok: $c"
-        passed=$((passed + 1))
-    else
-        echo "not ok: $c"
-        failed=$((failed + 1))
-    fi
-    stop_apps
-done
-echo "e2e: $passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+run_cases e2e ${E2E_CASES:-case_first_run_and_launch case_rejections case_sigterm_while_armed \
+    case_stepper case_missing_file_and_odd_path case_spring_forward_gap case_chooser_typed_path}
