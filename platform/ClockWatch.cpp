@@ -36,9 +36,10 @@ bool TimerFdClockWatch::arm() {
     // A year ahead: the timer is only there to be cancelled.
     timespec now = {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    itimerspec spec = {};
-    spec.it_value.tv_sec = now.tv_sec + 366 * 86400;
-    return ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &spec, nullptr) == 0;
+    itimerspec expiry = {};
+    expiry.it_value.tv_sec = now.tv_sec + 366 * 86400;
+    return ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr) ==
+           0;
 }
 
 void TimerFdClockWatch::readable() {
