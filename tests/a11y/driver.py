@@ -80,6 +80,11 @@ def fill(app, name, value):
 
 
 def check_names(app):
+    window = until("no window", lambda: find(app, "filler", "Oribeth"))
+    size = tuple(window.queryComponent().getSize())
+    if size != (278, 59):
+        sys.exit(f"FAIL: the window is {size}, not 278 x 59")
+
     controls = until("no focusable control showing",
                      lambda: [a for a in nodes(app)
                               if showing(a) and a.getState().contains(pyatspi.STATE_FOCUSABLE)])
