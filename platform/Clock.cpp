@@ -48,7 +48,7 @@ ClockReading IClock::read() const {
 }
 
 LocalTime IClock::now() const {
-    return WholeSecond(nowPrecise());
+    return WholeSecond(read().local);
 }
 
 Instant IClock::instantOf(LocalTime wall) const {

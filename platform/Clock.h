@@ -40,8 +40,6 @@ public:
 
     // The current moment and local time, from one reading.
     ClockReading read() const;
-    // The current local time with its milliseconds.
-    LocalTime nowPrecise() const { return read().local; }
     // The current local time read to the whole second (the fraction dropped).
     LocalTime now() const;
     // The first moment at which the wall clock shows `wall` or later: the
