@@ -23,16 +23,28 @@ QString EventMessage(const QString& head, const QString& launchTime, const QStri
     return head + launchTime + QStringLiteral(" － ") + launchFile;
 }
 
-EventLog::EventLog(const IClock& clock, const IProgramFolder& folder, ILineAppender& appender)
-    : clock_(clock), folder_(folder), appender_(appender) {}
+EventLog::EventLog(const IClock& clock, const IProgramFolder& folder, ILineAppender& appender,
+                   const IStateFolder* stateFolder)
+    : clock_(clock), folder_(folder), appender_(appender), stateFolder_(stateFolder) {}
 
 QString EventLog::path() const {
-    QString p = folder_.path();
-    if (p.isEmpty())
-        return p;
-    if (!p.endsWith(QLatin1Char('/')))
-        p += QLatin1Char('/');
-    return p + QStringLiteral("Varnel.LOG");
+    if (!path_)
+        path_ = choosePath();
+    return *path_;
+}
+
+QString EventLog::choosePath() const {
+    const auto in = [](QString folder) {
+        if (!folder.endsWith(QLatin1Char('/')))
+            folder += QLatin1Char('/');
+        return folder + QStringLiteral("Varnel.LOG");
+    };
+    const QString folder = folder_.path();
+    const QString beside = folder.isEmpty() ? QString() : in(folder);
+    if (!stateFolder_ || (!beside.isEmpty() && appender_.canAppend(beside)))
+        return beside;
+    const QString state = stateFolder_->path();
+    return state.isEmpty() ? beside : in(state);
 }
 
 std::optional<QString> EventLog::lineFor(qint32 kind, const QString& message,

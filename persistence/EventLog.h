@@ -26,10 +26,14 @@ QString EventMessage(const QString& head, const QString& launchTime, const QStri
 // CR LF line ends. The file is opened and closed for every line.
 class EventLog {
 public:
-    EventLog(const IClock& clock, const IProgramFolder& folder, ILineAppender& appender);
+    // Where the program's folder cannot be written (a system-wide install),
+    // the log goes to `stateFolder` instead, when one is given.
+    EventLog(const IClock& clock, const IProgramFolder& folder, ILineAppender& appender,
+             const IStateFolder* stateFolder = nullptr);
 
-    // Where the log lives, worked out anew on every call; empty when the
-    // program's folder is unknown, and then nothing is written.
+    // Where the log lives, chosen at the first call and kept for the run:
+    // beside the program when the user can write there, otherwise in the
+    // state folder. Empty when there is neither, and then nothing is written.
     QString path() const;
 
     // Appends one line: the prefix of `kind`, the timestamp, "）：" and the
@@ -44,9 +48,13 @@ public:
                                           const QString& launchFile, LocalTime at);
 
 private:
+    QString choosePath() const;
+
     const IClock& clock_;
     const IProgramFolder& folder_;
     ILineAppender& appender_;
+    const IStateFolder* stateFolder_;
+    mutable std::optional<QString> path_;
 };
 
 } // namespace varnel

@@ -2,9 +2,9 @@
 
 #include <QDate>
 #include <QDateTime>
-#include <QRegularExpression>
 
 #include <algorithm>
+#include <ctime>
 
 namespace varnel {
 
@@ -79,6 +79,16 @@ Instant IClock::instantOf(LocalTime wall) const {
     return hi;
 }
 
+void ReloadLocalZone() {
+    const QByteArray tz = qgetenv("TZ");
+    if (!tz.isNull()) {
+        qputenv("TZ", "UTC0");
+        ::tzset();
+        qputenv("TZ", tz);
+    }
+    ::tzset();
+}
+
 Instant SystemClock::instantNow() const {
     return QDateTime::currentMSecsSinceEpoch();
 }
@@ -110,16 +120,40 @@ QString StampText(LocalTime t) {
              twoDigits(secondOfDay / 60 % 60), twoDigits(secondOfDay % 60));
 }
 
-std::optional<LocalTime> TimeFromText(const QString& text) {
-    static const QRegularExpression pattern(
-        QStringLiteral("^ *([0-9]{1,2}):([0-9]{1,2})(?::([0-9]{1,2}))? *$"));
-    const QRegularExpressionMatch m = pattern.match(text);
-    if (!m.hasMatch())
+std::optional<LocalTime> ReadTimeOfDay(const QString& text, TimeForm form) {
+    const auto isBlank = [form](QChar c) {
+        return c == QChar(0x20) || (form == TimeForm::Typed && c == QChar(0x3000));
+    };
+    qsizetype pos = 0;
+    qsizetype end = text.size();
+    if (form != TimeForm::Shown) {
+        while (pos < end && isBlank(text.at(pos)))
+            ++pos;
+        while (end > pos && isBlank(text.at(end - 1)))
+            --end;
+    }
+    // One field of digits: exactly two, or one or two when loose.
+    const auto field = [&](int& value) {
+        const qsizetype start = pos;
+        while (pos < end && pos - start < 2 && text.at(pos) >= QLatin1Char('0') &&
+               text.at(pos) <= QLatin1Char('9'))
+            value = value * 10 + (text.at(pos++).unicode() - '0');
+        return pos - start == 2 || (form == TimeForm::Loose && pos - start == 1);
+    };
+    const auto colon = [&] {
+        if (pos >= end || text.at(pos) != QLatin1Char(':'))
+            return false;
+        ++pos;
+        return true;
+    };
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    if (!field(hour) || !colon() || !field(minute))
         return std::nullopt;
-    const int hour = m.captured(1).toInt();
-    const int minute = m.captured(2).toInt();
-    const int second = m.hasCaptured(3) ? m.captured(3).toInt() : 0;
-    if (hour > 23 || minute > 59 || second > 59)
+    if (form == TimeForm::Loose && pos < end && (!colon() || !field(second)))
+        return std::nullopt;
+    if (pos != end || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
     return ((hour * 60 + minute) * 60 + second) * kMsPerSecond;
 }

@@ -55,6 +55,11 @@ public:
     LocalTime localAt(Instant instant) const override;
 };
 
+// Makes the C library read the local zone afresh after its file changed. It
+// does so by itself for /etc/localtime, but a file named by TZ is read again
+// only when TZ itself changes.
+void ReloadLocalZone();
+
 // `t` with the fraction of its second dropped.
 LocalTime WholeSecond(LocalTime t);
 
@@ -77,8 +82,17 @@ QString ClockText(LocalTime t);
 // "YYYY/MM/DD HH:NN:SS", after rounding to the nearest whole second.
 QString StampText(LocalTime t);
 
-// A time of day such as "07:30", "7:05" or "07:30:15" as that time on day zero.
-// Blanks around it are allowed; anything else gives nothing.
-std::optional<LocalTime> TimeFromText(const QString& text);
+// How strictly a text is read as a time of day. The limits (hour 0-23,
+// minute and second 0-59) are the same for all.
+enum class TimeForm {
+    Shown, // exactly "HH:NN", as the clock shows it (the tick)
+    Typed, // "HH:MM" in ASCII digits, blanks (U+0020, U+3000) allowed at both ends (Start)
+    Loose, // blanks (U+0020) around; hour and minute of one or two digits; an
+           // optional ":SS" (the stepper, like a general text-to-time conversion)
+};
+
+// The time of day `text` names, as that time on day zero; nothing when the
+// text is not such a time in the given form.
+std::optional<LocalTime> ReadTimeOfDay(const QString& text, TimeForm form);
 
 } // namespace varnel

@@ -1,14 +1,21 @@
 #pragma once
 
+#include <QByteArray>
 #include <QObject>
+#include <QStringList>
 #include <functional>
 
+class QFileSystemWatcher;
 class QSocketNotifier;
 
 namespace varnel {
 
-// Tells when the wall clock jumps: it was set, or the machine woke from
-// suspend. Timers run on a clock that knows nothing of either.
+// The files the local time zone is read from: /etc/localtime, and the file
+// TZ names when it names one (":Europe/Berlin", "/path/to/zone").
+QStringList LocalZoneFiles();
+
+// Tells when the wall clock jumps: it was set, the machine woke from suspend,
+// or the local time zone changed. Timers know nothing of any of these.
 class IClockWatch {
 public:
     virtual ~IClockWatch() = default;
@@ -18,11 +25,13 @@ public:
 
 // The kernel's word for it: a timer on the real-time clock, set far ahead with
 // TFD_TIMER_CANCEL_ON_SET, is cancelled whenever that clock is set, which also
-// happens on resume. Without timerfd the watch stays silent.
+// happens on resume. Without timerfd that part stays silent. The zone files
+// are watched through their folders, since a desktop's date settings replace
+// the /etc/localtime link rather than write to it.
 class TimerFdClockWatch final : public QObject, public IClockWatch {
     Q_OBJECT
 public:
-    explicit TimerFdClockWatch(QObject* parent = nullptr);
+    explicit TimerFdClockWatch(QStringList zoneFiles = LocalZoneFiles(), QObject* parent = nullptr);
     ~TimerFdClockWatch() override;
 
     void setCallback(std::function<void()> changed) override;
@@ -31,10 +40,15 @@ public:
 private:
     bool arm();
     void readable();
+    void zoneFolderChanged();
+    void changed();
 
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     std::function<void()> changed_;
+    QFileSystemWatcher* zoneWatcher_ = nullptr;
+    QStringList zoneFiles_;
+    QByteArray zoneIdentity_; // of all zone files, to tell a change of theirs
 };
 
 } // namespace varnel

@@ -1,5 +1,6 @@
 #include "platform/Files.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringEncoder>
@@ -7,6 +8,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -26,6 +28,37 @@ QString ExecutableFolder::path() const {
         return QString();
     const std::filesystem::path folder = exe.parent_path();
     return QFile::decodeName(folder.empty() ? "/" : folder.c_str());
+}
+
+QString XdgStateFolder::path() const {
+    QString base = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!QDir::isAbsolutePath(base)) {
+        const QString home = qEnvironmentVariable("HOME");
+        if (!QDir::isAbsolutePath(home))
+            return QString();
+        base = home + QStringLiteral("/.local/state");
+    }
+    const QString folder = QDir::cleanPath(base + QLatin1Char('/') + application_);
+    // Each folder that has to be made is the user's alone, as the base
+    // directory specification asks.
+    QString made;
+    for (const QString& part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+        made += QLatin1Char('/') + part;
+        const QByteArray name = QFile::encodeName(made);
+        if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+            return QString();
+    }
+    const QFileInfo info(folder);
+    return info.isDir() && info.isWritable() ? folder : QString();
+}
+
+bool Cp932Appender::canAppend(const QString& file) const {
+    const QByteArray name = QFile::encodeName(file);
+    struct stat st = {};
+    if (::stat(name.constData(), &st) == 0)
+        return S_ISREG(st.st_mode) && ::access(name.constData(), W_OK) == 0;
+    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
+    return ::access(folder.constData(), W_OK | X_OK) == 0;
 }
 
 QByteArray EncodeCp932(const QString& text) {

@@ -34,10 +34,32 @@ public:
     QString path() const override;
 };
 
+// The user's own folder for what a program keeps between runs.
+class IStateFolder {
+public:
+    virtual ~IStateFolder() = default;
+    // The folder, created (private to the user) when absent; empty when it
+    // cannot be had.
+    virtual QString path() const = 0;
+};
+
+// $XDG_STATE_HOME/<application>, or ~/.local/state/<application>.
+class XdgStateFolder final : public IStateFolder {
+public:
+    explicit XdgStateFolder(QString application) : application_(std::move(application)) {}
+    QString path() const override;
+
+private:
+    QString application_;
+};
+
 // Appends one line of text to a file, opening and closing it every time.
 class ILineAppender {
 public:
     virtual ~ILineAppender() = default;
+    // Whether this user may append to `file`: it is a regular file and
+    // writable, or it is absent and its folder lets the user create it.
+    virtual bool canAppend(const QString& file) const = 0;
     // Opens `file` for appending (creating it when absent), writes `line` in
     // CP932 followed by CR LF when a line is given, and closes the file.
     // Returns false when any step failed.
@@ -46,6 +68,7 @@ public:
 
 class Cp932Appender final : public ILineAppender {
 public:
+    bool canAppend(const QString& file) const override;
     bool appendLine(const QString& file, const std::optional<QString>& line) override;
 };
 

@@ -1,7 +1,5 @@
 #include "scheduler/Schedule.h"
 
-#include <algorithm>
-
 namespace varnel {
 
 LaunchTick::LaunchTick(WindowState& state, const IClock& clock, IProcessStarter& starter,
@@ -10,13 +8,9 @@ LaunchTick::LaunchTick(WindowState& state, const IClock& clock, IProcessStarter&
 
 namespace {
 
-// The time of day `launchTime` names, when it is one the clock can show
-// ("HH:NN" as Start accepts it, without blanks). No regular expression: the
-// tick runs this.
+// The time of day `launchTime` names, when it is one the clock can show.
 std::optional<LocalTime> LaunchTimeOfDay(const QString& launchTime) {
-    if (CheckTime(launchTime) != launchTime)
-        return std::nullopt;
-    return (launchTime.left(2).toInt() * 60 + launchTime.mid(3, 2).toInt()) * 60 * kMsPerSecond;
+    return ReadTimeOfDay(launchTime, TimeForm::Shown);
 }
 
 } // namespace
@@ -40,21 +34,21 @@ bool InLaunchMinute(const IClock& clock, LocalTime local, const QString& launchT
     return false;
 }
 
-qint64 NextTickDelay(const IClock& clock, ClockReading reading, const WindowState& state) {
-    const Instant second = WholeSecond(reading.instant);
+std::optional<Instant> NextTickAt(const IClock& clock, ClockReading reading,
+                                  const WindowState& state) {
     if (InLaunchMinute(clock, reading.local, state.LaunchTime))
-        return second + kMsPerSecond + kTickMargin - reading.instant;
-    Instant due = second + kMaxTickGap;
-    if (const std::optional<LocalTime> t = LaunchTimeOfDay(state.LaunchTime)) {
-        for (qint64 day = DayOf(reading.local); day <= DayOf(reading.local) + 2; ++day) {
-            const Instant start = clock.instantOf(DayStart(day) + *t);
-            if (start > reading.instant) {
-                due = std::min(due, start);
-                break;
-            }
-        }
+        return WholeSecond(reading.instant) + kMsPerSecond;
+    const std::optional<LocalTime> t = LaunchTimeOfDay(state.LaunchTime);
+    if (!t)
+        return std::nullopt;
+    // Today's launch minute, or tomorrow's; the day after covers a day whose
+    // clocks skip the launch time.
+    for (qint64 day = DayOf(reading.local); day <= DayOf(reading.local) + 2; ++day) {
+        const Instant start = clock.instantOf(DayStart(day) + *t);
+        if (start > reading.instant)
+            return start;
     }
-    return due + kTickMargin - reading.instant;
+    return std::nullopt;
 }
 
 void LaunchTick::run() {
@@ -85,23 +79,10 @@ void LaunchTick::runAt(ClockReading reading) {
 }
 
 std::optional<QString> CheckTime(const QString& typed) {
-    const auto isBlank = [](QChar c) { return c == QChar(0x20) || c == QChar(0x3000); };
-    qsizetype begin = 0;
-    qsizetype end = typed.size();
-    while (begin < end && isBlank(typed.at(begin)))
-        ++begin;
-    while (end > begin && isBlank(typed.at(end - 1)))
-        --end;
-    const QString t = typed.mid(begin, end - begin);
-    const auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
-    if (t.size() != 5 || t.at(2) != QLatin1Char(':') || !isDigit(t.at(0)) || !isDigit(t.at(1)) ||
-        !isDigit(t.at(3)) || !isDigit(t.at(4)))
+    const std::optional<LocalTime> t = ReadTimeOfDay(typed, TimeForm::Typed);
+    if (!t)
         return std::nullopt;
-    const int hour = t.left(2).toInt();
-    const int minute = t.mid(3, 2).toInt();
-    if (hour > 23 || minute > 59)
-        return std::nullopt;
-    return t;
+    return ClockText(*t);
 }
 
 bool CheckFile(const IFileMatcher& files, const QString& typed) {
@@ -109,7 +90,7 @@ bool CheckFile(const IFileMatcher& files, const QString& typed) {
 }
 
 std::optional<QString> StepTime(const QString& launchTime, int direction) {
-    const std::optional<LocalTime> t = TimeFromText(launchTime);
+    const std::optional<LocalTime> t = ReadTimeOfDay(launchTime, TimeForm::Loose);
     if (!t)
         return std::nullopt;
     return ClockText(*t + (direction >= 0 ? MinuteStep : -MinuteStep));

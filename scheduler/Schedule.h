@@ -51,14 +51,11 @@ private:
 // time, the first minute after the jump.
 bool InLaunchMinute(const IClock& clock, LocalTime local, const QString& launchTime);
 
-// When an armed tick is next due, in milliseconds from `reading`: the next
-// whole second inside the launch minute, otherwise the first moment of the
-// next launch minute, never more than kMaxTickGap ahead. Aims land
-// kTickMargin past the boundary so that the tick never reads the moment
-// before it.
-qint64 NextTickDelay(const IClock& clock, ClockReading reading, const WindowState& state);
-constexpr qint64 kMaxTickGap = 15 * 60 * kMsPerSecond;
-constexpr qint64 kTickMargin = 2;
+// The next moment an armed tick can matter, from `reading`: the next whole
+// second inside the launch minute, otherwise the first moment of the next
+// launch minute. Nothing when the launch time is none the clock shows.
+std::optional<Instant> NextTickAt(const IClock& clock, ClockReading reading,
+                                  const WindowState& state);
 
 // The launch time as the user typed it, checked: blanks (U+0020, U+3000) at
 // both ends are dropped and the rest must be "HH:MM" in ASCII digits with

@@ -24,8 +24,9 @@ ensure_packages() {
         "${missing[@]}"
 }
 
-build_release() {
-    cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARNEL_TESTS=OFF \
-        -DVARNEL_SANITIZE=OFF "$@"
-    cmake --build build/release
+# The builds are the presets of CMakePresets.json, each in build/<preset>.
+build_preset() { # PRESET
+    cmake --preset "$1" >/dev/null
+    cmake --build --preset "$1"
 }
+build_release() { build_preset release; }

@@ -29,6 +29,14 @@ void Chmod(const QString& path, int mode) {
     QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
 }
 
+QStringList LogLinesIn(const QString& file) {
+    QString text = Decode(ReadAll(file));
+    if (!QFileInfo::exists(file) || text.isEmpty())
+        return {};
+    text.chop(2);
+    return text.split(QStringLiteral("\r\n"));
+}
+
 bool Unprivileged() {
     return ::geteuid() != 0;
 }
@@ -79,6 +87,8 @@ class FaultTest : public QObject {
     IniSettingsBackend settings;
     FakeMessageBox messages;
     FakeFileDialog fileDialog;
+    FakeAlarm alarm;
+    FakeStateFolder stateFolder{QString()};
     FakeClockWatch clockWatch;
     std::unique_ptr<frmTockle> window;
 
@@ -86,8 +96,9 @@ class FaultTest : public QObject {
     QString confPath() const { return configDir->filePath(QStringLiteral("Varnel/Varnel.conf")); }
 
     void open() {
-        window = std::make_unique<frmTockle>(Services{*clock, clockWatch, starter, files, *folder,
-                                                      appender, settings, messages, fileDialog});
+        window = std::make_unique<frmTockle>(Services{*clock, alarm, clockWatch, starter, files,
+                                                      *folder, stateFolder, appender, settings,
+                                                      messages, fileDialog});
         window->Form_Load();
     }
     void arm(const QString& time, const QString& file) {
@@ -102,11 +113,7 @@ class FaultTest : public QObject {
         for (int i = 0; i < seconds; ++i, clock->advance(1000))
             window->tmrKick_Timer();
     }
-    QStringList logLines() const {
-        QString text = Decode(ReadAll(logPath()));
-        text.chop(2);
-        return text.split(QStringLiteral("\r\n"));
-    }
+    QStringList logLines() const { return LogLinesIn(logPath()); }
 
 private slots:
     void init() {
@@ -138,13 +145,20 @@ private slots:
 
     void logThatCannotBeWritten_data() {
         QTest::addColumn<QString>("fault");
-        QTest::newRow("log folder not writable") << "folder";
-        QTest::newRow("Varnel.LOG is a folder") << "is-folder";
-        QTest::newRow("log file read-only") << "read-only";
+        QTest::addColumn<bool>("stateFolder"); // the user's state folder stands in
+        for (const bool state : {false, true}) {
+            const char* where = state ? ", into the state folder" : "";
+            QTest::addRow("log folder not writable%s", where) << "folder" << state;
+            QTest::addRow("Varnel.LOG is a folder%s", where) << "is-folder" << state;
+            QTest::addRow("log file read-only%s", where) << "read-only" << state;
+        }
     }
 
     void logThatCannotBeWritten() {
         QFETCH(QString, fault);
+        QFETCH(bool, stateFolder);
+        QTemporaryDir stateDir;
+        this->stateFolder.folder = stateFolder ? stateDir.path() : QString();
         const QByteArray earlier("\x81\x9B earlier bytes\r\n", 17);
         if (fault == "folder") {
             if (!Unprivileged())
@@ -169,6 +183,10 @@ private slots:
         QVERIFY(window->unloaded());
         QVERIFY(messages.shown.isEmpty());
         QCOMPARE(settings.get(kApplicationName, kSection, kTimeKey, "?"), QStringLiteral("09:42"));
+        const QStringList moved = LogLinesIn(stateDir.filePath(QStringLiteral("Varnel.LOG")));
+        QCOMPARE(moved.size(), stateFolder ? 4 : 0); // open, arm, launch, close
+        if (stateFolder)
+            QVERIFY(moved.at(2).startsWith(QStringLiteral("○起動成功（2026/04/01 09:42:00）")));
         if (fault == "folder")
             QVERIFY(!QFileInfo::exists(logPath()));
         else if (fault == "is-folder")

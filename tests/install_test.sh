@@ -15,10 +15,10 @@ for prefix in "" "$home/My Apps/va\$rnel"; do
     dest=${prefix:-$home/.local/opt/varnel}
     [ -x "$dest/varnel" ] || fail "no program in $dest"
     for size in 16 32 48 128; do
-        [ -f "$home/.local/share/icons/hicolor/${size}x$size/apps/varnel.png" ] || fail "icon $size"
+        [ -f "$home/.local/share/icons/hicolor/${size}x$size/apps/org.varnel.Varnel.png" ] || fail "icon $size"
     done
-    for entry in "$home/.local/share/applications/varnel.desktop" \
-        "$home/.config/autostart/varnel.desktop"; do
+    for entry in "$home/.local/share/applications/org.varnel.Varnel.desktop" \
+        "$home/.config/autostart/org.varnel.Varnel.desktop"; do
         [ -f "$entry" ] || fail "no $entry"
         desktop-file-validate "$entry" || fail "invalid $entry"
         # What a desktop runs for Exec: the one quoted argument, unescaped.
@@ -36,9 +36,9 @@ print(re.sub(r"\\(.)", r"\1", m.group(1)) if m else "<not one quoted argument>")
     mkdir -p "$home/.config/Varnel" && echo "x" >"$home/.config/Varnel/Varnel.conf"
     HOME=$home "$src/scripts/uninstall" ${prefix:+--prefix "$prefix"} >/dev/null
     [ ! -e "$dest/varnel" ] || fail "program left"
-    [ ! -e "$home/.local/share/applications/varnel.desktop" ] || fail "menu entry left"
-    [ ! -e "$home/.config/autostart/varnel.desktop" ] || fail "autostart entry left"
-    [ -z "$(find "$home/.local/share/icons" -name varnel.png)" ] || fail "icons left"
+    [ ! -e "$home/.local/share/applications/org.varnel.Varnel.desktop" ] || fail "menu entry left"
+    [ ! -e "$home/.config/autostart/org.varnel.Varnel.desktop" ] || fail "autostart entry left"
+    [ -z "$(find "$home/.local/share/icons" -name org.varnel.Varnel.png)" ] || fail "icons left"
     [ -f "$dest/Varnel.LOG" ] || fail "log removed"
     [ -f "$home/.config/Varnel/Varnel.conf" ] || fail "settings removed"
     rm -f "$dest/Varnel.LOG"

@@ -132,6 +132,45 @@ TEST(EventLogPath, SeparatorOnlyWhenTheFolderLacksOne) {
     EXPECT_EQ(appender.opened.size(), qsizetype(std::size(cases)));
 }
 
+// Beside the program when the user can write there, otherwise in the state
+// folder; chosen once for the run.
+TEST(EventLogPath, TheStateFolderStandsInForAProgramFolderTheUserCannotWrite) {
+    FakeClock clock;
+    const QString state = QStringLiteral("/home/u/.local/state/Varnel");
+    const struct {
+        const char* what;
+        QString folder;      // the program's
+        bool writable;       // its log can be appended to
+        QString stateFolder; // empty: none can be had
+        QString expected;    // where the log goes
+    } cases[] = {
+        {"a writable folder", "/home/u/opt", true, state, "/home/u/opt/Varnel.LOG"},
+        {"a read-only folder", "/usr/bin", false, state, state + "/Varnel.LOG"},
+        {"no program folder", "", true, state, state + "/Varnel.LOG"},
+        {"neither: nothing can be written", "/usr/bin", false, "", "/usr/bin/Varnel.LOG"},
+        {"neither, and no program folder", "", true, "", ""},
+    };
+    for (const auto& c : cases) {
+        test::MemoryAppender appender;
+        if (!c.writable)
+            appender.unwritable.insert(c.folder + "/Varnel.LOG");
+        FakeFolder folder(c.folder);
+        test::FakeStateFolder stateFolder(c.stateFolder);
+        EventLog log(clock, folder, appender, &stateFolder);
+        log.write(NormalEvent, "x", "");
+        EXPECT_EQ(log.path(), c.expected) << c.what;
+        EXPECT_EQ(appender.opened, c.expected.isEmpty() ? QStringList() : QStringList{c.expected})
+            << c.what;
+        // The place holds for the whole run, whatever happens to the folders.
+        appender.unwritable.insert(c.expected);
+        stateFolder.folder = "/elsewhere";
+        folder.folder = "/elsewhere";
+        log.write(NormalEvent, "y", "");
+        EXPECT_EQ(log.path(), c.expected) << c.what;
+        EXPECT_EQ(stateFolder.asked, c.writable && !c.folder.isEmpty() ? 0 : 1) << c.what;
+    }
+}
+
 class SettingsStoreTest : public ::testing::Test {
 protected:
     FakeSettings backend;

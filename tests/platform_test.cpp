@@ -1,5 +1,6 @@
 #include "TempDir.h"
 #include "fakes/Fakes.h"
+#include "platform/Alarm.h"
 #include "platform/Clock.h"
 #include "platform/ClockWatch.h"
 #include "platform/Files.h"
@@ -8,6 +9,7 @@
 #include "platform/gui/QtFileDialog.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QThread>
@@ -88,23 +90,86 @@ TEST(Clock, TheWallClockWatchIsArmed) {
     EXPECT_TRUE(watch.watching());
 }
 
-TEST(Clock, TimeFromText) {
-    const std::pair<const char*, std::optional<LocalTime>> cases[] = {
-        {"07:30", Hms(7, 30, 0)},
-        {"7:05", Hms(7, 5, 0)},
-        {" 07:30 ", Hms(7, 30, 0)},
-        {"23:59:59", Hms(23, 59, 59)},
-        {"00:00", 0},
-        {"24:00", std::nullopt},
-        {"07:60", std::nullopt},
-        {"", std::nullopt},
-        {"7 :30", std::nullopt},
-        {"07-30", std::nullopt},
-        {"０７:３０", std::nullopt},
-        {"123:00", std::nullopt},
-    };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(TimeFromText(QString::fromUtf8(text)), expected) << text;
+TEST(Clock, TheAlarmGoesOffAtItsMomentNotBefore) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    WallClockAlarm alarm;
+    EXPECT_TRUE(alarm.followsWallClock());
+    SystemClock clock;
+    std::optional<Instant> wokeAt;
+    alarm.setCallback([&] { wokeAt = clock.instantNow(); });
+    const Instant at = clock.instantNow() + 120;
+    alarm.arm(at - 60'000); // replaced by the next aim
+    alarm.arm(at);
+    for (QDeadlineTimer deadline(5000); !wokeAt && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_TRUE(wokeAt.has_value());
+    EXPECT_GE(*wokeAt, at);
+}
+
+// The zone link is replaced the way a desktop's date settings do it: a new
+// link renamed over the old one. The watch says so, and the clock follows.
+TEST(Clock, TheWatchTellsOfANewZoneAndTheClockFollowsIt) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("localtime"));
+    ASSERT_TRUE(QFile::link(QStringLiteral("/usr/share/zoneinfo/UTC"), link));
+    const QByteArray oldTz = qgetenv("TZ");
+    qputenv("TZ", ":" + QFile::encodeName(link));
+    TimerFdClockWatch watch(LocalZoneFiles());
+    int changes = 0;
+    watch.setCallback([&] { ++changes; });
+    SystemClock clock;
+    const Instant now = clock.instantNow();
+    EXPECT_EQ(clock.localAt(now) - now, 0);
+
+    ASSERT_TRUE(QFile::link(QStringLiteral("/usr/share/zoneinfo/Asia/Tokyo"),
+                            dir.filePath(QStringLiteral("new"))));
+    ASSERT_EQ(
+        ::rename(QFile::encodeName(dir.filePath(QStringLiteral("new"))), QFile::encodeName(link)),
+        0);
+    for (QDeadlineTimer deadline(5000); changes == 0 && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(clock.localAt(now) - now, 9 * 3600 * kMsPerSecond);
+    oldTz.isNull() ? qunsetenv("TZ") : qputenv("TZ", oldTz);
+}
+
+TEST(Clock, ReadTimeOfDayInEachForm) {
+    using F = TimeForm;
+    const auto none = std::nullopt;
+    // text, then what the shown, typed and loose forms read
+    const std::tuple<const char*, std::optional<LocalTime>, std::optional<LocalTime>,
+                     std::optional<LocalTime>>
+        cases[] = {
+            {"07:30", Hms(7, 30, 0), Hms(7, 30, 0), Hms(7, 30, 0)},
+            {"00:00", 0, 0, 0},
+            {"23:59", Hms(23, 59, 0), Hms(23, 59, 0), Hms(23, 59, 0)},
+            {" 07:30 ", none, Hms(7, 30, 0), Hms(7, 30, 0)},
+            {"\u300007:30\u3000", none, Hms(7, 30, 0), none},
+            {"7:05", none, none, Hms(7, 5, 0)},
+            {"07:3", none, none, Hms(7, 3, 0)},
+            {"23:59:59", none, none, Hms(23, 59, 59)},
+            {"07:30:", none, none, none},
+            {"07:30:60", none, none, none},
+            {"24:00", none, none, none},
+            {"07:60", none, none, none},
+            {"", none, none, none},
+            {"7 :30", none, none, none},
+            {"07-30", none, none, none},
+            {"+7:30", none, none, none},
+            {"\t07:30", none, none, none},
+            {"０７:３０", none, none, none},
+            {"07：30", none, none, none},
+            {"123:00", none, none, none},
+        };
+    for (const auto& [text, shown, typed, loose] : cases) {
+        const QString t = QString::fromUtf8(text);
+        EXPECT_EQ(ReadTimeOfDay(t, F::Shown), shown) << text;
+        EXPECT_EQ(ReadTimeOfDay(t, F::Typed), typed) << text;
+        EXPECT_EQ(ReadTimeOfDay(t, F::Loose), loose) << text;
+    }
 }
 
 TEST(Cp932, FixedPiecesHaveTheExpectedBytes) {
@@ -161,6 +226,40 @@ TEST_F(Appender, ReportsFailureForFoldersAndMissingFolders) {
     EXPECT_FALSE(appender.appendLine(at("Varnel.LOG"), QStringLiteral("x")));
     EXPECT_FALSE(appender.appendLine(at("gone/Varnel.LOG"), QStringLiteral("x")));
     EXPECT_FALSE(QFileInfo::exists(at("gone")));
+    EXPECT_FALSE(appender.canAppend(at("Varnel.LOG")));
+    EXPECT_FALSE(appender.canAppend(at("gone/Varnel.LOG")));
+    EXPECT_TRUE(appender.canAppend(at("new.LOG")));
+}
+
+TEST_F(TempFolder, StateFolderIsMadePrivateWhereTheBaseDirectorySpecificationSays) {
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray state = qgetenv("XDG_STATE_HOME");
+    const struct {
+        QString stateHome; // XDG_STATE_HOME; empty: unset
+        QString expected;  // relative to the temporary folder
+    } cases[] = {
+        {"", "home/.local/state/Varnel"},
+        {at("state"), "state/Varnel"},
+        {"relative/ignored", "home/.local/state/Varnel"},
+    };
+    ASSERT_TRUE(QDir(dir.path()).mkpath("home/.local"));
+    qputenv("HOME", QFile::encodeName(at("home")));
+    for (const auto& c : cases) {
+        c.stateHome.isEmpty() ? qunsetenv("XDG_STATE_HOME")
+                              : qputenv("XDG_STATE_HOME", QFile::encodeName(c.stateHome));
+        EXPECT_EQ(XdgStateFolder(QStringLiteral("Varnel")).path(), at(c.expected));
+        EXPECT_EQ(QFileInfo(at(c.expected)).permissions() & 0x7777,
+                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadUser |
+                      QFile::WriteUser | QFile::ExeUser);
+    }
+    // A folder that was there keeps its mode.
+    EXPECT_TRUE(QFileInfo(at("home/.local")).permissions() & QFile::ReadOther);
+    qputenv("HOME", at("no/such/home").toUtf8());
+    qunsetenv("XDG_STATE_HOME");
+    ASSERT_TRUE(WriteAll(at("no"), "a file where a folder should be"));
+    EXPECT_EQ(XdgStateFolder(QStringLiteral("Varnel")).path(), QString());
+    home.isNull() ? qunsetenv("HOME") : qputenv("HOME", home);
+    state.isNull() ? qunsetenv("XDG_STATE_HOME") : qputenv("XDG_STATE_HOME", state);
 }
 
 using Matcher = TempFolder;

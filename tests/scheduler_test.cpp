@@ -1,4 +1,5 @@
 #include "fakes/Fakes.h"
+#include "scheduler/KickTimer.h"
 #include "scheduler/Schedule.h"
 
 #include <gtest/gtest.h>
@@ -221,7 +222,7 @@ struct DelayCase {
     const char* zone;
     LocalTime local; // the reading, with its milliseconds
     const char* launchTime;
-    qint64 delay;
+    qint64 delay; // to the next tick; -1: none can matter
 };
 
 class NextTickTest : public ::testing::TestWithParam<DelayCase> {};
@@ -232,36 +233,162 @@ TEST_P(NextTickTest, WakesOnlyWhenATickCanMatter) {
     clock.setLocal(c.local);
     WindowState state;
     state.LaunchTime = QString::fromUtf8(c.launchTime);
-    EXPECT_EQ(NextTickDelay(clock, clock.read(), state), c.delay) << c.what;
+    const std::optional<Instant> at = NextTickAt(clock, clock.read(), state);
+    EXPECT_EQ(at ? *at - clock.time : -1, c.delay) << c.what;
 }
 
 constexpr qint64 kMinute = 60'000;
+constexpr qint64 kDay = 1440 * kMinute;
 
 INSTANTIATE_TEST_SUITE_P(
     Tick, NextTickTest,
     ::testing::Values(
-        DelayCase{"a minute before", nullptr, At(1, 7, 29), "07:30", kMinute + 2},
-        DelayCase{"half a second before", nullptr, At(1, 7, 29, 59) + 500, "07:30", 502},
-        DelayCase{"inside the minute: each second", nullptr, At(1, 7, 30) + 2, "07:30", 1000},
-        DelayCase{"the last second of the minute", nullptr, At(1, 7, 30, 59) + 700, "07:30", 302},
-        DelayCase{"after the minute: capped", nullptr, At(1, 7, 31) + 2, "07:30", kMaxTickGap},
-        DelayCase{"five minutes before", nullptr, At(1, 7, 25), "07:30", 5 * kMinute + 2},
-        DelayCase{"across midnight", nullptr, At(1, 23, 55), "00:01", 6 * kMinute + 2},
-        DelayCase{"a cap lands past a whole second", nullptr, At(1, 6, 0) + 400, "07:30",
-                  kMaxTickGap - 400 + 2},
-        DelayCase{"no time the clock shows", nullptr, At(1, 7, 29), "7 :30", kMaxTickGap + 2},
-        DelayCase{"a time in another form", nullptr, At(1, 7, 29), "7:30", kMaxTickGap + 2},
-        DelayCase{"past the end of the day", nullptr, At(1, 23, 59), "24:00", kMaxTickGap + 2},
+        DelayCase{"a minute before", nullptr, At(1, 7, 29), "07:30", kMinute},
+        DelayCase{"half a second before", nullptr, At(1, 7, 29, 59) + 500, "07:30", 500},
+        DelayCase{"inside the minute: each second", nullptr, At(1, 7, 30) + 2, "07:30", 998},
+        DelayCase{"the last second of the minute", nullptr, At(1, 7, 30, 59) + 700, "07:30", 300},
+        DelayCase{"after the minute: the next day's", nullptr, At(1, 7, 31) + 2, "07:30",
+                  kDay - kMinute - 2},
+        DelayCase{"across midnight", nullptr, At(1, 23, 55), "00:01", 6 * kMinute},
+        DelayCase{"no time the clock shows", nullptr, At(1, 7, 29), "7 :30", -1},
+        DelayCase{"a time in another form", nullptr, At(1, 7, 29), "7:30", -1},
+        DelayCase{"past the end of the day", nullptr, At(1, 23, 59), "24:00", -1},
         DelayCase{"Berlin, before a skipped launch time: to the jump", "Europe/Berlin",
-                  Day(3, 29, 1, 55), "02:30", 5 * kMinute + 2},
+                  Day(3, 29, 1, 55), "02:30", 5 * kMinute},
         DelayCase{"Berlin, the minute after the jump ticks each second", "Europe/Berlin",
-                  Day(3, 29, 3, 0) + 2, "02:30", 1000},
+                  Day(3, 29, 3, 0) + 2, "02:30", 998},
         DelayCase{"Berlin, clocks go back: to the first 02:30", "Europe/Berlin", Day(10, 25, 2, 25),
-                  "02:30", 5 * kMinute + 2},
+                  "02:30", 5 * kMinute},
         DelayCase{"New York, before a skipped launch time", "America/New_York", Day(3, 8, 1, 58),
-                  "02:30", 2 * kMinute + 2},
+                  "02:30", 2 * kMinute},
         DelayCase{"New York, an hour before, across the jump", "America/New_York", Day(3, 8, 1, 0),
-                  "03:05", kMaxTickGap + 2}));
+                  "03:05", 65 * kMinute}));
+
+// The timer driven by its alarm for days: each wake-up comes where the alarm
+// was aimed (give or take `jitter` for an alarm counting elapsed time).
+struct KickCase {
+    const char* name;
+    bool wallClock;
+    qint64 jitter; // ms from its aim at which an elapsed-time alarm first goes off
+    LocalTime from;
+    LocalTime to;
+    std::vector<QString> launches; // stamps
+    int wakesOutsideLaunchMinutes; // at most
+};
+
+class KickTimerTest : public ::testing::TestWithParam<KickCase> {};
+
+TEST_P(KickTimerTest, TicksEverySecondOfTheLaunchMinuteAndSleepsOtherwise) {
+    const KickCase& c = GetParam();
+    FakeClock clock;
+    test::FakeAlarm alarm(c.wallClock);
+    test::FakeClockWatch watch;
+    FakeStarter starter;
+    MemoryAppender appender;
+    FakeFolder folder(QStringLiteral("/opt/varnel"));
+    EventLog log(clock, folder, appender);
+    WindowState state{QStringLiteral("07:30"), QStringLiteral("/bin/true"), false, RepeatNone};
+    starter.runnable.insert(state.LaunchFile);
+    LaunchTick tick(state, clock, starter, log);
+    KickTimer kick(clock, alarm, watch, state);
+    int ticksInLaunchMinutes = 0;
+    QObject::connect(&kick, &KickTimer::timeout, [&] {
+        // Never the second before the one the tick is due in.
+        EXPECT_GE(clock.time, kick.due().value_or(0));
+        if (InLaunchMinute(clock, clock.read().local, state.LaunchTime))
+            ++ticksInLaunchMinutes;
+        tick.run();
+    });
+
+    clock.setLocal(c.from);
+    kick.start();
+    int wakesOutside = 0;
+    std::optional<Instant> lastAim;
+    while (alarm.armed && *alarm.armed <= c.to) {
+        const bool again = alarm.armed == lastAim;
+        lastAim = alarm.armed;
+        clock.time = *alarm.armed + (c.wallClock || again ? 0 : c.jitter);
+        if (!InLaunchMinute(clock, clock.read().local, state.LaunchTime))
+            ++wakesOutside;
+        alarm.fire();
+    }
+    std::vector<QString> launches;
+    for (const QString& line : appender.lines)
+        launches.push_back(line.mid(6, 19));
+    EXPECT_EQ(launches, c.launches);
+    EXPECT_EQ(ticksInLaunchMinutes, 60 * int(c.launches.size()));
+    EXPECT_LE(wakesOutside, c.wakesOutsideLaunchMinutes);
+    kick.stop();
+    EXPECT_FALSE(alarm.armed.has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kick, KickTimerTest,
+    ::testing::Values(
+        // Armed mid-morning: one wake-up a day outside the launch minute, the
+        // first moment after it.
+        KickCase{"wall clock alarm", true, 0, At(1, 9, 0), At(3, 9, 0), {d2_0730, d3_0730}, 2},
+        KickCase{"elapsed alarm on time",
+                 false,
+                 0,
+                 At(1, 9, 0),
+                 At(3, 9, 0),
+                 {d2_0730, d3_0730},
+                 2 * 2 * 96 + 2},
+        KickCase{"elapsed alarm early",
+                 false,
+                 -5,
+                 At(1, 9, 0),
+                 At(3, 9, 0),
+                 {d2_0730, d3_0730},
+                 3 * 2 * 96 + 2},
+        KickCase{"elapsed alarm late",
+                 false,
+                 40,
+                 At(1, 9, 0),
+                 At(3, 9, 0),
+                 {d2_0730, d3_0730},
+                 2 * 2 * 96 + 2}),
+    [](const ::testing::TestParamInfo<KickCase>& info) {
+        std::string name;
+        for (const char* p = info.param.name; *p; ++p)
+            name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+        return name;
+    });
+
+// The clock is set, or the zone changes, while the timer sleeps towards the
+// launch: it aims again at once. Stopped, it aims at nothing.
+TEST(KickTimer, AClockJumpOrANewZoneAimsAgain) {
+    FakeClock clock(0, "Asia/Tokyo");
+    test::FakeAlarm alarm;
+    test::FakeClockWatch watch;
+    WindowState state{QStringLiteral("07:30"), QStringLiteral("/bin/true"), false, RepeatNone};
+    KickTimer kick(clock, alarm, watch, state);
+    int ticks = 0;
+    QObject::connect(&kick, &KickTimer::timeout, [&] { ++ticks; });
+    clock.setLocal(At(1, 7, 0));
+    kick.start();
+    EXPECT_EQ(alarm.armed, clock.instantOf(At(1, 7, 30)));
+
+    // Travelled to Berlin: 07:28 there, and the launch follows Berlin's clock.
+    clock.setZone("Europe/Berlin");
+    clock.setLocal(At(1, 7, 28));
+    watch.fire();
+    EXPECT_EQ(alarm.armed, clock.instantOf(At(1, 7, 30)));
+
+    // Set forward into the launch minute: the next whole second.
+    clock.setLocal(At(1, 7, 30, 20) + 500);
+    watch.fire();
+    EXPECT_EQ(alarm.armed, clock.instantOf(At(1, 7, 30, 21)));
+    clock.time = *alarm.armed;
+    alarm.fire();
+    EXPECT_EQ(ticks, 1);
+
+    kick.stop();
+    watch.fire();
+    EXPECT_FALSE(alarm.armed.has_value());
+    EXPECT_FALSE(kick.isActive());
+}
 
 struct TimeCase {
     const char* typed;

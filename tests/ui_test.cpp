@@ -57,6 +57,8 @@ private:
     IniSettingsBackend settings; // follows XDG_CONFIG_HOME
     FakeMessageBox messages;
     FakeFileDialog fileDialog;
+    FakeAlarm alarm;
+    FakeStateFolder stateFolder{QString()};
     FakeClockWatch clockWatch;
     std::unique_ptr<frmTockle> window;
     QString launchable;
@@ -84,8 +86,9 @@ private:
             .value_or(QStringLiteral("<unreadable>"));
     }
     void open(bool show = true) {
-        window = std::make_unique<frmTockle>(Services{*clock, clockWatch, starter, files, *folder,
-                                                      appender, settings, messages, fileDialog});
+        window = std::make_unique<frmTockle>(Services{*clock, alarm, clockWatch, starter, files,
+                                                      *folder, stateFolder, appender, settings,
+                                                      messages, fileDialog});
         window->Form_Load();
         if (show) {
             window->show();
@@ -420,7 +423,8 @@ private slots:
         QCOMPARE(window->state().RepeatDirection, RepeatNone);
         QVERIFY(!repeat->isActive());
         const int steps = repeats + releaseSteps;
-        const QString expected = ClockText(*TimeFromText("07:30") + direction * steps * 60'000);
+        const QString expected = ClockText(
+            *ReadTimeOfDay(QStringLiteral("07:30"), TimeForm::Loose) + direction * steps * 60'000);
         QCOMPARE(txtTime()->text(), expected);
         window->tmrMouse_Timer(); // a timeout that was already on its way
         QCOMPARE(txtTime()->text(), expected);
@@ -510,53 +514,6 @@ private slots:
         QVERIFY(log().last().endsWith(QStringLiteral("07:30 － ") + chosen));
         open(false);
         QCOMPARE(txtFile()->text(), chosen);
-    }
-
-    void kickTimerNeverTicksInTheSecondBeforeItsAim() {
-        open();
-        starter.runnable.insert(launchable);
-        txtTime()->setText(QStringLiteral("09:42"));
-        txtFile()->setText(launchable);
-        const LocalTime minute = MakeLocalTime(2026, 4, 1, 9, 42, 0);
-        clock->time = minute - 50;
-        QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
-        auto* kick = window->findChild<QTimer*>(QStringLiteral("tmrKick"));
-        QVERIFY(kick->remainingTime() <= 52); // aimed just past the boundary
-        // Timeouts that come early read the second before their aim: they
-        // aim again and do not tick.
-        for (const LocalTime early : {minute - 50, minute - 100, minute - 1}) {
-            clock->time = early;
-            window->tmrKick_Timer();
-            QVERIFY(kick->isActive());
-        }
-        QVERIFY(starter.attempts.isEmpty());
-        clock->time = minute + 3;
-        window->tmrKick_Timer();
-        QCOMPARE(starter.started.size(), qsizetype(1));
-        QCOMPARE(log().last(), QStringLiteral("○起動成功（2026/04/01 09:42:00）：") + launchable);
-    }
-
-    // The clock is set (or the machine wakes) into the launch minute while
-    // the tick sleeps until its next aim: the watch aims it again at once.
-    void clockJumpReaimsTheTick() {
-        clock->time = MakeLocalTime(2026, 4, 1, 9, 0, 0);
-        open();
-        starter.runnable.insert(launchable);
-        txtTime()->setText(QStringLiteral("09:42"));
-        txtFile()->setText(launchable);
-        QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
-        auto* kick = window->findChild<QTimer*>(QStringLiteral("tmrKick"));
-        // The cap ahead at most, and a long wait stops a second short.
-        QVERIFY(kick->remainingTime() > kMaxTickGap - 60'000 &&
-                kick->remainingTime() <= kMaxTickGap - 998);
-        clock->time = MakeLocalTime(2026, 4, 1, 9, 42, 0) + 500;
-        clockWatch.fire();
-        QVERIFY(kick->remainingTime() <= 502);
-        QTRY_COMPARE_WITH_TIMEOUT(starter.started.size(), qsizetype(1), 2000);
-        QCOMPARE(log().last(), QStringLiteral("○起動成功（2026/04/01 09:42:00）：") + launchable);
-        QTest::mouseClick(button("cmdStop"), Qt::LeftButton);
-        clockWatch.fire();
-        QVERIFY(!kick->isActive()); // not armed: nothing to aim
     }
 
     // Three days tick by tick: three launches, nothing else, no memory growth.

@@ -3,7 +3,6 @@
 #include "platform/gui/Keyboard.h"
 
 #include <QCloseEvent>
-#include <QElapsedTimer>
 #include <QIcon>
 #include <QKeyEvent>
 
@@ -52,7 +51,7 @@ QLabel* makeValue(QWidget* panel, const QString& name, const QRect& geometry) {
 
 frmTockle::frmTockle(const Services& services, QWidget* parent)
     : QWidget(parent), services_(services),
-      log_(services.clock, services.folder, services.appender),
+      log_(services.clock, services.folder, services.appender, &services.stateFolder),
       store_(services.settings, services.clock, services.folder, services.messages),
       tick_(state_, services.clock, services.starter, log_) {
     setObjectName(QStringLiteral("frmTockle"));
@@ -102,12 +101,9 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     setTabOrder(txtFile, cmdStart);
     setTabOrder(cmdStart, cmdStop);
 
-    tmrKick = new QTimer(this);
+    tmrKick = new KickTimer(services.clock, services.alarm, services.clockWatch, state_, this);
     tmrKick->setObjectName(QStringLiteral("tmrKick"));
-    tmrKick->setInterval(1000);
-    tmrKick->setTimerType(Qt::PreciseTimer);
-    tmrKick->setSingleShot(true); // re-aimed at the next whole second on every tick
-    connect(tmrKick, &QTimer::timeout, this, &frmTockle::tmrKick_Timer);
+    connect(tmrKick, &KickTimer::timeout, this, &frmTockle::tmrKick_Timer);
     tmrMouse = new QTimer(this);
     tmrMouse->setObjectName(QStringLiteral("tmrMouse"));
     tmrMouse->setInterval(100);
@@ -125,13 +121,6 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     txtTime->onKeyPress = [this](int& keyCode) { EnterToTab(keyCode); };
     txtFile->onKeyPress = [this](int& keyCode) { EnterToTab(keyCode); };
     txtFile->onDblClick = [this] { txtFile_DblClick(); };
-
-    // When the wall clock jumps (set, or resume from suspend) the next tick
-    // is aimed again from the new time.
-    services_.clockWatch.setCallback([this] {
-        if (kickEnabled_)
-            aimKick(services_.clock.read());
-    });
 }
 
 void frmTockle::Form_Load() {
@@ -220,42 +209,15 @@ void frmTockle::cmdStop_Click() {
 // ---- The launch tick ----
 
 void frmTockle::setKickEnabled(bool enabled) {
-    kickEnabled_ = enabled;
     if (enabled)
-        aimKick(services_.clock.read());
+        tmrKick->start();
     else
         tmrKick->stop();
 }
 
-void frmTockle::aimKick(ClockReading now) {
-    // The timer wakes the program only when a tick can matter: every second
-    // of the launch minute, otherwise at the next launch minute (or within
-    // a few minutes, whichever comes first).
-    qint64 delay = NextTickDelay(services_.clock, now, state_);
-    // The kernel lets a long wait end up to 0.1 % late (60 ms after a
-    // minute). The last second is waited for apart, so that the launch
-    // minute's first tick comes on time.
-    if (delay > 2 * kMsPerSecond)
-        delay -= kMsPerSecond;
-    tmrKick->start(static_cast<int>(delay));
-}
-
 void frmTockle::tmrKick_Timer() {
-    if (!kickEnabled_)
-        return;
-    // One clock reading serves the tick and the aim; the time the tick itself
-    // takes (a process start) is added from the cheap monotonic clock.
-    QElapsedTimer spent;
-    spent.start();
-    const ClockReading now = services_.clock.read();
-    // A timer that fires a little early would read the second before the one
-    // it was aimed at; aim again instead of ticking twice in one second.
-    if (now.local - WholeSecond(now.local) < 900) {
-        tick_.runAt(now);
-        if (!kickEnabled_)
-            return;
-    }
-    aimKick(now.plus(spent.elapsed()));
+    if (tmrKick->isActive())
+        tick_.run();
 }
 
 // ---- The stepper ----

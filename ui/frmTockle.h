@@ -2,6 +2,7 @@
 
 #include "persistence/EventLog.h"
 #include "persistence/SettingsStore.h"
+#include "platform/Alarm.h"
 #include "platform/Clock.h"
 #include "platform/ClockWatch.h"
 #include "platform/FileDialog.h"
@@ -9,6 +10,7 @@
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
+#include "scheduler/KickTimer.h"
 #include "scheduler/Schedule.h"
 #include "ui/Controls.h"
 
@@ -23,10 +25,12 @@ namespace varnel {
 // Every service of the operating system the window uses.
 struct Services {
     const IClock& clock;
+    IAlarm& alarm;
     IClockWatch& clockWatch;
     IProcessStarter& starter;
     const IFileMatcher& files;
     const IProgramFolder& folder;
+    const IStateFolder& stateFolder;
     ILineAppender& appender;
     ISettingsBackend& settings;
     IMessageBox& messages;
@@ -55,7 +59,7 @@ public:
     void requestClose();
 
     const WindowState& state() const { return state_; }
-    bool kickEnabled() const { return kickEnabled_; }
+    bool kickEnabled() const { return tmrKick->isActive(); }
 
     // The handlers, named after their control and event.
     void cmdStart_Click();
@@ -79,7 +83,6 @@ private:
     void mouseDown(qint32 direction);
     void endRepeat();
     void setKickEnabled(bool enabled);
-    void aimKick(ClockReading now);
 
     const Services services_;
     WindowState state_;
@@ -98,10 +101,9 @@ private:
     QLabel* lblTime;
     QLabel* lblFile;
     QLabel* Label[4];
-    QTimer* tmrKick;
+    KickTimer* tmrKick;
     QTimer* tmrMouse;
 
-    bool kickEnabled_ = false;
     bool loading_ = false;
     bool pendingClose_ = false;
     bool unloaded_ = false;

@@ -1,4 +1,5 @@
 // varnel: starts one chosen program once a day at a chosen time.
+#include "platform/Alarm.h"
 #include "platform/Clock.h"
 #include "platform/ClockWatch.h"
 #include "platform/Files.h"
@@ -21,19 +22,21 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, argv);
     EndDisplayGuard();
     QApplication::setApplicationName(QStringLiteral("Varnel"));
-    QApplication::setDesktopFileName(QStringLiteral("varnel"));
+    QApplication::setDesktopFileName(QStringLiteral(VARNEL_APP_ID));
 
     SystemClock clock;
+    WallClockAlarm alarm;
     TimerFdClockWatch clockWatch;
     DetachedProcessStarter starter;
     FileMatcher files;
     ExecutableFolder folder;
+    XdgStateFolder stateFolder(QStringLiteral("Varnel"));
     Cp932Appender appender;
     IniSettingsBackend settings;
     QtMessageBox messages(QStringLiteral("Varnel"));
     QtFileDialog fileDialog;
-    frmTockle window(Services{clock, clockWatch, starter, files, folder, appender, settings,
-                              messages, fileDialog});
+    frmTockle window(Services{clock, alarm, clockWatch, starter, files, folder, stateFolder,
+                              appender, settings, messages, fileDialog});
     QApplication::setWindowIcon(window.windowIcon()); // for the boxes and the chooser
 
     // A signal or the end of the desktop session closes the window the same

@@ -1,6 +1,7 @@
 #pragma once
 // Test doubles for the operating-system services.
 
+#include "platform/Alarm.h"
 #include "platform/Clock.h"
 #include "platform/ClockWatch.h"
 #include "platform/FileDialog.h"
@@ -33,6 +34,8 @@ public:
                              QDateTime::fromMSecsSinceEpoch(instant, QTimeZone::utc()))) *
                              kMsPerSecond;
     }
+    // The zone the wall clock follows from now on (nullptr: UTC).
+    void setZone(const char* zone) { zone_ = zone ? QTimeZone(zone) : QTimeZone(); }
     // Sets the clock to the first moment the wall clock shows `wall`.
     void setLocal(LocalTime wall) { time = instantOf(wall); }
     void advance(qint64 ms) { time += ms; }
@@ -50,6 +53,26 @@ public:
         if (callback)
             callback();
     }
+    std::function<void()> callback;
+};
+
+// An alarm the test sets off. Like the real one it follows the wall clock, or
+// it counts elapsed time (and may then be set off early or late).
+class FakeAlarm final : public IAlarm {
+public:
+    explicit FakeAlarm(bool wallClock = true) : wallClock(wallClock) {}
+    void setCallback(std::function<void()> fired) override { callback = std::move(fired); }
+    void arm(Instant at) override { armed = at; }
+    void cancel() override { armed.reset(); }
+    bool followsWallClock() const override { return wallClock; }
+    // Goes off now, whatever the clock says.
+    void fire() {
+        armed.reset();
+        if (callback)
+            callback();
+    }
+    bool wallClock;
+    std::optional<Instant> armed;
     std::function<void()> callback;
 };
 
@@ -77,6 +100,7 @@ public:
 // Keeps every line it was given, per file.
 class MemoryAppender final : public ILineAppender {
 public:
+    bool canAppend(const QString& file) const override { return !unwritable.contains(file); }
     bool appendLine(const QString& file, const std::optional<QString>& line) override {
         opened.append(file);
         if (line)
@@ -85,6 +109,18 @@ public:
     }
     QStringList opened;
     QStringList lines;
+    QSet<QString> unwritable;
+};
+
+class FakeStateFolder final : public IStateFolder {
+public:
+    explicit FakeStateFolder(QString p) : folder(std::move(p)) {}
+    QString path() const override {
+        ++asked;
+        return folder;
+    }
+    QString folder;
+    mutable int asked = 0;
 };
 
 class FakeSettings final : public ISettingsBackend {

@@ -44,8 +44,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     switch (mode) {
     case 0: { // the time check: whatever it accepts can fire and can be stepped
         const QString typed = QString::fromUtf8(reinterpret_cast<const char*>(data), size);
+        // Each form of a time of day is the stricter one widened: what a
+        // stricter form reads, a looser one reads the same.
+        if (const auto shown = ReadTimeOfDay(typed, TimeForm::Shown))
+            check(ReadTimeOfDay(typed, TimeForm::Typed) == shown && ClockText(*shown) == typed);
+        if (const auto t = ReadTimeOfDay(typed, TimeForm::Typed))
+            check(ReadTimeOfDay(typed.trimmed(), TimeForm::Loose) == t);
         if (const auto t = CheckTime(typed)) {
-            const auto value = TimeFromText(*t);
+            const auto value = ReadTimeOfDay(*t, TimeForm::Shown);
             check(value.has_value() && ClockText(*value) == *t);
             const auto up = StepTime(*t, +1);
             check(up.has_value() && StepTime(*up, -1) == *t);
