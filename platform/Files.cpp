@@ -72,10 +72,17 @@ QByteArray EncodeCp932(const QString& text) {
 }
 
 bool Cp932Appender::appendLine(const QString& file, const std::optional<QString>& line) {
+    // Never blocking: a named pipe without a reader fails at once, and
+    // anything but a regular file is not written to.
     const int fd = ::open(QFile::encodeName(file).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
     if (fd < 0)
         return false;
+    struct stat st = {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
     bool ok = true;
     if (line) {
         // One write call for the whole line, so that two running copies

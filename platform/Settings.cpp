@@ -7,6 +7,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <sys/stat.h>
+
 namespace varnel {
 
 namespace {
@@ -15,19 +18,30 @@ namespace {
 // the values in it lost for good. A copy of its bytes is kept beside it first,
 // under a name of its own ("<file>.unreadable-YYYYMMDD-HHMMSS", then "-2",
 // "-3", ... should that name be taken). A file that cannot even be opened
-// cannot be copied, and Qt does not replace it either.
-void KeepUnreadable(const QString& file) {
+// cannot be copied, and Qt does not replace it either. Returns whether the
+// copy was made.
+bool KeepUnreadable(const QString& file) {
     if (!QFileInfo(file).isFile())
-        return;
+        return false;
     const QString base = file + QStringLiteral(".unreadable-") +
                          QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     for (int n = 1; n <= 100; ++n) {
         const QString copy = n == 1 ? base : base + QLatin1Char('-') + QString::number(n);
         if (QFileInfo::exists(copy))
             continue;
-        QFile::copy(file, copy);
-        return;
+        return QFile::copy(file, copy);
     }
+    return false;
+}
+
+// Only a regular file (or none) is opened: a named pipe or a device would
+// block the program in open(), or feed it endlessly.
+bool Openable(const QString& file) {
+    struct stat st = {};
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR; // absent
+
+    return S_ISREG(st.st_mode);
 }
 
 } // namespace
@@ -45,9 +59,15 @@ QString IniSettingsBackend::fileFor(const QString& application) const {
 
 std::optional<QString> IniSettingsBackend::get(const QString& application, const QString& section,
                                                const QString& key, const QString& fallback) {
-    QSettings settings(fileFor(application), QSettings::IniFormat);
+    const QString file = fileFor(application);
+    if (!Openable(file))
+        return std::nullopt;
+    QSettings settings(file, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
-        KeepUnreadable(fileFor(application));
+        // With its bytes kept aside, the next save starts a clean file
+        // rather than writing back what the toolkit made of them.
+        if (KeepUnreadable(file))
+            startAfresh_.insert(file);
         return std::nullopt;
     }
     settings.beginGroup(section);
@@ -58,7 +78,12 @@ std::optional<QString> IniSettingsBackend::get(const QString& application, const
 
 bool IniSettingsBackend::save(const QString& application, const QString& section,
                               const QString& key, const QString& value) {
-    QSettings settings(fileFor(application), QSettings::IniFormat);
+    const QString file = fileFor(application);
+    if (!Openable(file))
+        return false;
+    if (startAfresh_.remove(file) && !QFile::remove(file))
+        return false;
+    QSettings settings(file, QSettings::IniFormat);
     settings.beginGroup(section);
     settings.setValue(key, value);
     settings.endGroup();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSet>
 #include <QString>
 #include <optional>
 
@@ -36,6 +37,7 @@ public:
 
 private:
     QString configHome_;
+    QSet<QString> startAfresh_; // unreadable files whose bytes were kept aside
 };
 
 } // namespace varnel

@@ -34,6 +34,9 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     action.sa_flags = SA_RESTART;
     for (const int s : kSignals)
         ::sigaction(s, &action, nullptr);
+    // A closed stdout or stderr (a pipe whose reader went) must not end the
+    // program before it has saved and logged its close: writes fail instead.
+    ::signal(SIGPIPE, SIG_IGN);
 }
 
 StopSignals::~StopSignals() {

@@ -7,7 +7,8 @@ class QSocketNotifier;
 namespace varnel {
 
 // Turns SIGTERM, SIGINT and SIGHUP into a Qt signal delivered on the event
-// loop, so that the program can close down in an orderly way.
+// loop, so that the program can close down in an orderly way; SIGPIPE is
+// ignored.
 class StopSignals final : public QObject {
     Q_OBJECT
 public:

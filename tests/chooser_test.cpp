@@ -3,11 +3,13 @@
 // once it shows.
 #include "TempDir.h"
 #include "platform/gui/QtFileDialog.h"
+#include "platform/gui/QtMessageBox.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QtTest>
 
 #include <functional>
@@ -61,10 +63,17 @@ private slots:
         const QString other = dir.filePath("sub/other.sh");
         QVERIFY(WriteAll(other, "#!/bin/sh\n"));
         QVERIFY(::chmod(QFile::encodeName(other).constData(), 0755) == 0);
+        QWidget window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
         QtFileDialog chooser;
+        chooser.setParentWindow(&window);
 
         bool answered = false;
         WhenShown([&](QFileDialog* dialog) {
+            // It belongs to the window: transient for it, a child on Wayland.
+            QCOMPARE(dialog->parentWidget(), &window);
+            QCOMPARE(dialog->windowHandle()->transientParent(), window.windowHandle());
             QCOMPARE(dialog->nameFilters(),
                      QStringList({"すべてのファイル (*.*)", "実行ファイル (*.exe)"}));
             QCOMPARE(dialog->selectedNameFilter(), QStringLiteral("実行ファイル (*.exe)"));
@@ -103,6 +112,31 @@ private slots:
             dialog->reject();
         });
         QCOMPARE(chooser.openFile(kFilter, 2, dir.filePath("gone.sh")), std::nullopt);
+        QVERIFY(answered);
+    }
+
+    // The message box belongs to the window as the chooser does.
+    void messageBoxBelongsToTheWindow() {
+        QWidget window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QtMessageBox messages(QStringLiteral("Varnel"));
+        messages.setParentWindow(&window);
+        bool answered = false;
+        QTimer::singleShot(0, [&] {
+            QMessageBox* box = nullptr;
+            const auto check = [&] {
+                QTRY_VERIFY_WITH_TIMEOUT(
+                    (box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())), 10000);
+                QCOMPARE(box->windowTitle(), QStringLiteral("Varnel"));
+                QCOMPARE(box->windowHandle()->transientParent(), window.windowHandle());
+                answered = true;
+            };
+            check();
+            if (box)
+                box->accept(); // answered, or a failed check leaves it to close
+        });
+        messages.show(QStringLiteral("指定されたファイルが存在しません。"));
         QVERIFY(answered);
     }
 };

@@ -151,6 +151,7 @@ private slots:
             QTest::addRow("log folder not writable%s", where) << "folder" << state;
             QTest::addRow("Varnel.LOG is a folder%s", where) << "is-folder" << state;
             QTest::addRow("log file read-only%s", where) << "read-only" << state;
+            QTest::addRow("Varnel.LOG is a named pipe%s", where) << "fifo" << state;
         }
     }
 
@@ -166,6 +167,8 @@ private slots:
             Chmod(programDir->path(), 0555);
         } else if (fault == "is-folder") {
             QVERIFY(QDir().mkdir(logPath()));
+        } else if (fault == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(logPath()).constData(), 0600), 0);
         } else {
             if (!Unprivileged())
                 QSKIP("root writes anywhere; run as an unprivileged user");
@@ -191,6 +194,8 @@ private slots:
             QVERIFY(!QFileInfo::exists(logPath()));
         else if (fault == "is-folder")
             QVERIFY(QFileInfo(logPath()).isDir() && QDir(logPath()).isEmpty());
+        else if (fault == "fifo")
+            QVERIFY(!QFileInfo(logPath()).isFile());
         else
             QCOMPARE(ReadAll(logPath()), earlier);
     }
@@ -208,6 +213,8 @@ private slots:
             << "corrupt" << QStringList{kReadFailed} << false << true;
         QTest::newRow("a folder in its place")
             << "folder" << QStringList{kReadFailed, kSaveFailed} << false << false;
+        QTest::newRow("a named pipe in its place")
+            << "fifo" << QStringList{kReadFailed, kSaveFailed} << false << false;
         QTest::newRow("folder not writable")
             << "read-only folder" << QStringList{kSaveFailed} << true << false;
     }
@@ -231,6 +238,9 @@ private slots:
         } else if (fault == "folder") {
             QVERIFY(QFile::remove(confPath()));
             QVERIFY(QDir().mkdir(confPath()));
+        } else if (fault == "fifo") {
+            QVERIFY(QFile::remove(confPath()));
+            QCOMPARE(::mkfifo(QFile::encodeName(confPath()).constData(), 0600), 0);
         } else if (fault == "read-only folder") {
             Chmod(QFileInfo(confPath()).path(), 0555);
         }
@@ -247,8 +257,14 @@ private slots:
         const QStringList aside = QDir(QFileInfo(confPath()).path())
                                       .entryList({QStringLiteral("Varnel.conf.unreadable-*")});
         QCOMPARE(aside.size(), keptAside ? 1 : 0);
-        if (keptAside)
+        if (keptAside) {
             QCOMPARE(ReadAll(QFileInfo(confPath()).path() + "/" + aside.first()), stored);
+            // The save starts afresh: only the program's own section, as it
+            // stands now, nothing of the unreadable bytes.
+            QCOMPARE(ReadAll(confPath()),
+                     QByteArray("[Parameter]\n%U8D77%U52D5%U30D5%U30A1%U30A4%U30EB=\n"
+                                "%U8D77%U52D5%U6642%U523B=\n"));
+        }
         if (fault == "unreadable") {
             Chmod(confPath(), 0600);
             QCOMPARE(ReadAll(confPath()), stored);

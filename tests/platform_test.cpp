@@ -6,6 +6,7 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
+#include "platform/gui/Display.h"
 #include "platform/gui/QtFileDialog.h"
 
 #include <QCoreApplication>
@@ -315,8 +316,9 @@ QString MakeScript(const QString& path, const QString& marker, int mode = 0755) 
     const QByteArray body = "#!/bin/sh\n"
                             "sid=$(sed 's/.*) //' /proc/$$/stat | cut -d' ' -f4)\n"
                             "[ \"$sid\" = $$ ] && s=own || s=shared\n"
-                            "echo \"ran $VARNEL_PROBE $s\" > '" +
-                            QFile::encodeName(marker) + "'\n";
+                            "cat /proc/$$/environ > '" +
+                            QFile::encodeName(marker) + ".env'\n" +
+                            "echo \"ran $VARNEL_PROBE $s\" > '" + QFile::encodeName(marker) + "'\n";
     if (!WriteAll(path, body))
         return QString();
     ::chmod(QFile::encodeName(path).constData(), mode);
@@ -340,8 +342,25 @@ int Children() {
     return n;
 }
 
+// The environment of this process, as a program started from it gets it.
+QSet<QByteArray> OwnEnvironment() {
+    QSet<QByteArray> entries;
+    for (char** e = environ; *e; ++e)
+        entries.insert(*e);
+    return entries;
+}
+
 TEST_F(Starter, StartsTheWholeTextAsOneProgramWithTheSessionEnvironment) {
     qputenv("VARNEL_PROBE", "from-parent");
+    // On Wayland the toolkit is told its platform; the started programs are
+    // not: they get the environment this process was started with.
+    qunsetenv("QT_QPA_PLATFORM");
+    qputenv("WAYLAND_DISPLAY", "wayland-test");
+    const QSet<QByteArray> before = OwnEnvironment();
+    BeginDisplayGuard();
+    EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "wayland;xcb");
+    EndDisplayGuard();
+    EXPECT_EQ(OwnEnvironment(), before);
     const QString oldCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     const struct {
@@ -357,7 +376,10 @@ TEST_F(Starter, StartsTheWholeTextAsOneProgramWithTheSessionEnvironment) {
         ASSERT_FALSE(c.program.isEmpty());
         EXPECT_TRUE(starter.start(c.program)) << qPrintable(c.program);
         EXPECT_EQ(WaitForFile(c.marker), "ran from-parent own\n") << qPrintable(c.program);
+        const QList<QByteArray> env = ReadAll(c.marker + ".env").split('\0');
+        EXPECT_EQ(QSet<QByteArray>(env.begin(), env.end() - 1), before);
     }
+    qunsetenv("WAYLAND_DISPLAY");
     EXPECT_FALSE(QFileInfo::exists(at("pwned")));
     // Each child is waited for once it ends: none is left behind as a zombie.
     for (int i = 0; i < 200 && Children() > 0; ++i)

@@ -22,6 +22,14 @@ LocalTime Day(int month, int day, int h, int m) {
     return MakeLocalTime(2026, month, day, h, m);
 }
 
+// A case's name, fit for a test name.
+template <typename Case> std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+    std::string name;
+    for (const char* p = info.param.name; *p; ++p)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+}
+
 // A stretch of ticks, one per second from `from` to `to` inclusive, with the
 // launch time the window holds while they run (as after Stop, edit, Start).
 struct Ticks {
@@ -192,12 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {QStringLiteral("2026/03/08 01:59:00")},
                  0,
                  "America/New_York"}),
-    [](const ::testing::TestParamInfo<TickCase>& info) {
-        std::string name;
-        for (const char* p = info.param.name; *p; ++p)
-            name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-        return name;
-    });
+    CaseName<TickCase>);
 
 TEST(LaunchTick, ThreeDaysTickByTickLaunchThreeTimes) {
     FakeClock clock(At(1, 0, 0));
@@ -349,12 +352,7 @@ INSTANTIATE_TEST_SUITE_P(
                  At(3, 9, 0),
                  {d2_0730, d3_0730},
                  2 * 2 * 96 + 2}),
-    [](const ::testing::TestParamInfo<KickCase>& info) {
-        std::string name;
-        for (const char* p = info.param.name; *p; ++p)
-            name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-        return name;
-    });
+    CaseName<KickCase>);
 
 // The clock is set, or the zone changes, while the timer sleeps towards the
 // launch: it aims again at once. Stopped, it aims at nothing.

@@ -1,37 +1,50 @@
 #!/usr/bin/env bash
 # The real program, without a display server: a stop signal closes it in order
-# (closing line once, settings saved), and with no display at all it says so
-# in one line and exits non-zero.
+# (closing line once, settings saved, no box to wait on), SIGPIPE does not end
+# it, and with no display at all it says so in one line and exits non-zero.
 set -euo pipefail
 bin=$1
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+pid=
+trap '[ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 export XDG_RUNTIME_DIR=$work/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 fail() { echo "FAIL: $*"; exit 1; }
 
 log_text() { iconv -f CP932 -t UTF-8 "$1/Varnel.LOG" | tr -d '\r'; }
 
-for sig in TERM INT HUP; do
-    dir=$work/$sig
+# Each stop signal; then SIGTERM when the settings cannot be saved, which
+# must end the program without waiting on a box nobody can answer. A SIGPIPE
+# before each (a closed output pipe) changes nothing.
+for case in TERM INT HUP TERM-unsaved; do
+    sig=${case%-*}
+    dir=$work/$case
     mkdir -p "$dir/prog" "$dir/config"
     cp "$bin" "$dir/prog/varnel"
+    [ "$case" = TERM-unsaved ] && echo "a file where the settings folder goes" >"$dir/config/Varnel"
     XDG_CONFIG_HOME=$dir/config QT_QPA_PLATFORM=offscreen "$dir/prog/varnel" &
     pid=$!
     for _ in $(seq 100); do
         [ -s "$dir/prog/Varnel.LOG" ] && break
         sleep 0.1
     done
-    log_text "$dir/prog" | grep -q "プログラム起動　" || fail "$sig: no opening line"
+    log_text "$dir/prog" | grep -q "プログラム起動　" || fail "$case: no opening line"
+    kill -PIPE "$pid"
     kill -"$sig" "$pid"
+    for _ in $(seq 100); do
+        kill -0 "$pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    kill -0 "$pid" 2>/dev/null && { kill -KILL "$pid"; fail "$case: still running after 10 s"; }
     status=0
     wait "$pid" || status=$?
-    [ "$status" -eq 0 ] || fail "$sig: exit status $status"
-    [ "$(log_text "$dir/prog" | grep -c "プログラム終了　")" -eq 1 ] || fail "$sig: closing lines"
+    [ "$status" -eq 0 ] || fail "$case: exit status $status"
+    [ "$(log_text "$dir/prog" | grep -c "プログラム終了　")" -eq 1 ] || fail "$case: closing lines"
     log_text "$dir/prog" | tail -n 1 | grep -q "プログラム終了　[0-9][0-9]:[0-9][0-9] － $dir/prog\$" ||
-        fail "$sig: closing line text"
-    grep -q "=$dir/prog\$" "$dir/config/Varnel/Varnel.conf" || fail "$sig: settings not saved"
-    echo "ok: SIG$sig"
+        fail "$case: closing line text"
+    [ "$case" = TERM-unsaved ] ||
+        grep -q "=$dir/prog\$" "$dir/config/Varnel/Varnel.conf" || fail "$case: settings not saved"
+    echo "ok: SIG$case"
 done
 
 # No display to open.

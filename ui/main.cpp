@@ -12,7 +12,6 @@
 #include "ui/frmTockle.h"
 
 #include <QApplication>
-#include <QSessionManager>
 
 int main(int argc, char** argv) {
     using namespace varnel;
@@ -38,11 +37,17 @@ int main(int argc, char** argv) {
     frmTockle window(Services{clock, alarm, clockWatch, starter, files, folder, stateFolder,
                               appender, settings, messages, fileDialog});
     QApplication::setWindowIcon(window.windowIcon()); // for the boxes and the chooser
+    messages.setParentWindow(&window);
+    fileDialog.setParentWindow(&window);
 
-    // A signal or the end of the desktop session closes the window the same
-    // way as its close button, so the values are saved and the close logged.
+    // A stop signal, or the end of the desktop session (the application is
+    // asked to quit), closes the window the same way as its close button, so
+    // the values are saved and the close logged; but nobody is there to
+    // answer a box then. A session save, or a log-off the user may still
+    // cancel, leaves the window open and armed.
     StopSignals stops;
-    QObject::connect(&stops, &StopSignals::stopRequested, &window, [&window] {
+    QObject::connect(&stops, &StopSignals::stopRequested, &window, [&messages, &window] {
+        messages.mute();
         // Every box and dialog that is open goes first, innermost first (the
         // chooser may hold a box of its own), so that none holds the close up.
         for (int open = 0; open < 8; ++open) {
@@ -53,10 +58,10 @@ int main(int argc, char** argv) {
         }
         window.requestClose();
     });
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager&) { window.requestClose(); });
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window,
-                     [&window] { window.Form_Unload(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&messages, &window] {
+        messages.mute();
+        window.Form_Unload();
+    });
 
     // Log-off may take the display away without a word: the values are saved
     // and the close logged all the same, with no box.

@@ -24,6 +24,7 @@ struct Held {
 
 QtMessageHandler previous = nullptr;
 QList<Held>* held = nullptr;
+bool platformChosen = false; // QT_QPA_PLATFORM was set here, for the toolkit alone
 
 void guardHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtFatalMsg) {
@@ -49,13 +50,20 @@ void BeginDisplayGuard() {
     // one of the X server the desktop may also run; the user's own choice
     // of platform stands.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
-        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        platformChosen = qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+    }
     held = new QList<Held>;
     previous = qInstallMessageHandler(guardHandler);
 }
 
 void EndDisplayGuard() {
+    // The toolkit has read it; the programs started later get the user's
+    // environment as it was.
+    if (platformChosen) {
+        qunsetenv("QT_QPA_PLATFORM");
+        platformChosen = false;
+    }
     qInstallMessageHandler(previous);
     if (!held)
         return;

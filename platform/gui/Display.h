@@ -6,7 +6,7 @@ namespace varnel {
 // display to open, the program prints one line saying so and exits with
 // status 1, instead of aborting with the toolkit's own messages. Warnings
 // raised in between are passed on at the end. With a Wayland display the
-// window connects to it natively.
+// window connects to it natively; the environment is as it was afterwards.
 void BeginDisplayGuard();
 void EndDisplayGuard();
 

@@ -72,7 +72,7 @@ std::optional<QString> QtFileDialog::openFile(const QString& filter, int filterI
     for (const auto& entry : entries)
         descriptions.append(entry.first);
 
-    QFileDialog dialog;
+    QFileDialog dialog(parent_);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

@@ -6,6 +6,7 @@
 #include <QPair>
 
 class QFileInfo;
+class QWidget;
 
 namespace varnel {
 
@@ -17,6 +18,11 @@ class QtFileDialog final : public IFileDialog {
 public:
     std::optional<QString> openFile(const QString& filter, int filterIndex,
                                     const QString& fileName) override;
+    // The window the dialog belongs to: it opens over it and stays with it.
+    void setParentWindow(QWidget* window) { parent_ = window; }
+
+private:
+    QWidget* parent_ = nullptr;
 };
 
 // "desc|pattern|desc|pattern|" as (description, pattern) pairs.

@@ -7,7 +7,7 @@ namespace varnel {
 void QtMessageBox::show(const QString& text) {
     if (muted_)
         return;
-    QMessageBox box(QMessageBox::NoIcon, title_, text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, title_, text, QMessageBox::Ok, parent_);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }
