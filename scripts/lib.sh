@@ -5,7 +5,7 @@ RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-wayland fonts-dejavu-core f
 # Further packages needed by the tests.
 TEST_PACKAGES=(libgtest-dev xvfb xauth xfonts-base xdotool faketime openbox imagemagick x11-utils
                desktop-file-utils python3 clang libclang-rt-14-dev
-               weston dbus at-spi2-core python3-pyatspi
+               weston mutter kwin-wayland breeze dbus at-spi2-core python3-pyatspi
                dpkg-dev debhelper fakeroot lintian appstream tzdata)
 
 ensure_packages() {

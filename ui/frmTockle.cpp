@@ -60,6 +60,11 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     icon.addFile(QStringLiteral(":/varnel/varnel-16.png"));
     setWindowIcon(icon);
     setFixedSize(278, 59);
+    // A window of fixed size offers no maximise button (Qt's own title bar on
+    // Wayland, the window manager's elsewhere); minimise and close stay.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
 
     picInput = new QFrame(this);
     picInput->setObjectName(QStringLiteral("picInput"));

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # The real program driven through the accessibility bus (AT-SPI) on a real
-# display server of its own: a headless Weston, the program a native Wayland
-# client, or Xvfb.
+# display server of its own: a headless Weston, GNOME's mutter or KDE's KWin,
+# the program a native Wayland client of each, or Xvfb.
 #
-#   tests/a11y/run.sh weston|xvfb VARNEL
+#   tests/a11y/run.sh weston|mutter|kwin|xvfb VARNEL [FOCUS_PROBE]
 set -uo pipefail
 backend=$1
 VARNEL=$(realpath "$2")
+PROBE=${3:+$(realpath "$3")}
 HERE=$(dirname "$(realpath "$0")")
 
 # Everything below runs inside a D-Bus session of its own, which starts the
@@ -26,21 +27,37 @@ SERVER=
 trap 'stop_apps; [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null; rm -rf "$WORK"' EXIT
 
 start_server() {
-    if [ "$backend" = weston ]; then
-        unset DISPLAY
-        export WAYLAND_DISPLAY=varnel-a11y-$$
-        weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 \
-            >"$WORK/weston.log" 2>&1 &
-        SERVER=$!
-        wait_for 20 test -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" || { echo "weston did not start"; exit 1; }
-    else
+    if [ "$backend" = xvfb ]; then
         unset WAYLAND_DISPLAY
         local fdfile=$WORK/displayfd
         Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fdfile" 2>/dev/null &
         SERVER=$!
         wait_for 20 test -s "$fdfile" || { echo "Xvfb did not start"; exit 1; }
         export DISPLAY=":$(cat "$fdfile")"
+        return
     fi
+    unset DISPLAY
+    export WAYLAND_DISPLAY=varnel-a11y-$$
+    case "$backend" in
+    weston)
+        weston --backend=headless-backend.so --socket="$WAYLAND_DISPLAY" --idle-time=0 \
+            >"$WORK/server.log" 2>&1 &
+        ;;
+    mutter) # GNOME's compositor
+        mutter --headless --wayland --no-x11 --virtual-monitor 1024x768 \
+            --wayland-display "$WAYLAND_DISPLAY" >"$WORK/server.log" 2>&1 &
+        ;;
+    kwin) # KDE's; a copy, since the packaged binary carries a file capability
+        # that a container may not grant. It writes its configuration.
+        cp /usr/bin/kwin_wayland "$WORK/kwin_wayland"
+        XDG_CONFIG_HOME=$WORK/kwin-config "$WORK/kwin_wayland" --virtual --width 1024 \
+            --height 768 --socket "$WAYLAND_DISPLAY" >"$WORK/server.log" 2>&1 &
+        ;;
+    *) echo "unknown backend $backend"; exit 2 ;;
+    esac
+    SERVER=$!
+    wait_for 30 test -S "$XDG_RUNTIME_DIR/$WAYLAND_DISPLAY" ||
+        { echo "$backend did not start: $(tail -n 5 "$WORK/server.log")"; exit 1; }
 }
 
 # start_app DIR [OFFSET]: the program from DIR/prog with its settings in
@@ -49,10 +66,14 @@ start_app() {
     local dir=$1 offset=${2:-}
     mkdir -p "$dir/prog" "$dir/config"
     cp "$VARNEL" "$dir/prog/varnel"
+    # On Wayland the client's requests are logged, to see what its boxes ask.
+    local debug=()
+    [ -n "${WAYLAND_DISPLAY:-}" ] && debug=(WAYLAND_DEBUG=client)
     if [ -n "$offset" ]; then
-        XDG_CONFIG_HOME=$dir/config LD_PRELOAD=$FAKETIME_LIB FAKETIME=$offset "$dir/prog/varnel" &
+        env "${debug[@]}" XDG_CONFIG_HOME="$dir/config" LD_PRELOAD="$FAKETIME_LIB" \
+            FAKETIME="$offset" "$dir/prog/varnel" 2>"$dir/client.log" &
     else
-        XDG_CONFIG_HOME=$dir/config "$dir/prog/varnel" &
+        env "${debug[@]}" XDG_CONFIG_HOME="$dir/config" "$dir/prog/varnel" 2>"$dir/client.log" &
     fi
     APP_PID=$!
     APP_PIDS+=($APP_PID)
@@ -67,6 +88,11 @@ case_names_and_launch() {
     make_recorder "$d/job.sh" "$rec"
     drive names || return 1
     drive box "7:30" || return 1
+    # The box belongs to the window: on Wayland it names it as its parent.
+    if [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        grep -q 'xdg_toplevel@[0-9]*\.set_parent(xdg_toplevel@[0-9]*)' "$d/client.log" ||
+            fail "the box named no parent" || return 1
+    fi
     drive arm "07:30" "$d/job.sh" || return 1
     wait_for 40 test -s "$rec" || fail "not launched: $(log_text "$d")" || return 1
     sleep 2
@@ -97,5 +123,18 @@ case_display_lost_while_armed() {
     grep -q "=$d/job.sh$" "$d/config/Varnel/Varnel.conf" || fail "file not saved" || return 1
 }
 
+# A Qt program started by varnel: its window gets the focus. Wayland
+# compositors decide this for themselves, so it is asked of mutter and KWin.
+case_started_window_gets_focus() {
+    local d=$WORK/focus
+    start_app "$d" "$(offset_to 07:29:50)" || return 1
+    cp "$PROBE" "$d/probe"
+    drive arm "07:30" "$d/probe" || return 1
+    wait_for 40 test -s "$d/probe.focus" || fail "the probe did not run" || return 1
+    [ "$(cat "$d/probe.focus")" = focused ] || fail "its window did not get the focus" || return 1
+}
+
 start_server
-run_cases "a11y $backend" case_names_and_launch case_display_lost_while_armed
+cases=(case_names_and_launch)
+[ -n "$PROBE" ] && [[ $backend = mutter || $backend = kwin ]] && cases+=(case_started_window_gets_focus)
+run_cases "a11y $backend" "${cases[@]}" case_display_lost_while_armed
