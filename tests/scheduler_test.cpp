@@ -202,15 +202,21 @@ INSTANTIATE_TEST_SUITE_P(
                  "America/New_York"}),
     CaseName<TickCase>);
 
-TEST(LaunchTick, ThreeDaysTickByTickLaunchThreeTimes) {
-    FakeClock clock(At(1, 0, 0));
+// A launch tick for a runnable /bin/true at 07:30, with all it reaches.
+struct TickRig {
+    explicit TickRig(Instant t = 0) : clock(t) { starter.runnable.insert(state.LaunchFile); }
+    FakeClock clock;
     FakeStarter starter;
     MemoryAppender appender;
-    FakeFolder folder(QStringLiteral("/opt/varnel"));
-    EventLog log(clock, folder, appender);
+    FakeFolder folder{QStringLiteral("/opt/varnel")};
+    EventLog log{clock, folder, appender};
     WindowState state{QStringLiteral("07:30"), QStringLiteral("/bin/true"), false, RepeatNone};
-    starter.runnable.insert(state.LaunchFile);
-    LaunchTick tick(state, clock, starter, log);
+    LaunchTick tick{state, clock, starter, log};
+};
+
+TEST(LaunchTick, ThreeDaysTickByTickLaunchThreeTimes) {
+    TickRig rig(At(1, 0, 0));
+    auto& [clock, starter, appender, folder, log, state, tick] = rig;
     for (int i = 0; i < 3 * 86400; ++i, clock.advance(1000))
         tick.run();
     ASSERT_EQ(appender.lines.size(), 3);
@@ -283,16 +289,10 @@ class KickTimerTest : public ::testing::TestWithParam<KickCase> {};
 
 TEST_P(KickTimerTest, TicksEverySecondOfTheLaunchMinuteAndSleepsOtherwise) {
     const KickCase& c = GetParam();
-    FakeClock clock;
+    TickRig rig;
+    auto& [clock, starter, appender, folder, log, state, tick] = rig;
     test::FakeAlarm alarm(c.wallClock);
     test::FakeClockWatch watch;
-    FakeStarter starter;
-    MemoryAppender appender;
-    FakeFolder folder(QStringLiteral("/opt/varnel"));
-    EventLog log(clock, folder, appender);
-    WindowState state{QStringLiteral("07:30"), QStringLiteral("/bin/true"), false, RepeatNone};
-    starter.runnable.insert(state.LaunchFile);
-    LaunchTick tick(state, clock, starter, log);
     KickTimer kick(clock, alarm, watch, state);
     int ticksInLaunchMinutes = 0;
     QObject::connect(&kick, &KickTimer::timeout, [&] {

@@ -128,6 +128,11 @@ private slots:
         QVERIFY(!window->kickEnabled());
         QVERIFY(messages.shown.isEmpty());
         QCOMPARE(QApplication::focusWidget(), txtTime());
+        // Fixed: no maximise offered, and a title bar's maximise is undone.
+        QVERIFY(!(window->windowFlags() & Qt::WindowMaximizeButtonHint));
+        window->showMaximized();
+        QTRY_VERIFY(!(window->windowState() & Qt::WindowMaximized));
+        QCOMPARE(window->size(), QSize(278, 59));
     }
 
     void storedValuesAreShownLoggedAndSavedAgain() {

@@ -168,6 +168,14 @@ void frmTockle::closeEvent(QCloseEvent* event) {
 void frmTockle::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && !isActiveWindow())
         endRepeat();
+    // Where a title bar still offers to maximise the fixed window (Qt's own
+    // on Wayland draws the button whatever the window asks), it stays as it
+    // is, in place.
+    if (event->type() == QEvent::WindowStateChange &&
+        (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+        QTimer::singleShot(0, this, [this] {
+            setWindowState(windowState() & ~(Qt::WindowMaximized | Qt::WindowFullScreen));
+        });
     QWidget::changeEvent(event);
 }
 
