@@ -56,14 +56,14 @@ QStringList LocalZoneFiles() {
 
 TimerFdClockWatch::TimerFdClockWatch(QStringList zoneFiles, QObject* parent)
     : QObject(parent), zoneFiles_(std::move(zoneFiles)) {
-    zoneWatcher_ = new QFileSystemWatcher(this);
+    auto* zoneWatcher = new QFileSystemWatcher(this);
     for (const QString& file : std::as_const(zoneFiles_)) {
         const QString folder = QFileInfo(file).absolutePath();
-        if (!zoneWatcher_->directories().contains(folder))
-            zoneWatcher_->addPath(folder);
+        if (!zoneWatcher->directories().contains(folder))
+            zoneWatcher->addPath(folder);
         zoneIdentity_ += Identity(file);
     }
-    connect(zoneWatcher_, &QFileSystemWatcher::directoryChanged, this,
+    connect(zoneWatcher, &QFileSystemWatcher::directoryChanged, this,
             &TimerFdClockWatch::zoneFolderChanged);
 
     fd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);

@@ -5,7 +5,6 @@
 #include <QStringList>
 #include <functional>
 
-class QFileSystemWatcher;
 class QSocketNotifier;
 
 namespace varnel {
@@ -46,7 +45,6 @@ private:
     int fd_ = -1;
     QSocketNotifier* notifier_ = nullptr;
     std::function<void()> changed_;
-    QFileSystemWatcher* zoneWatcher_ = nullptr;
     QStringList zoneFiles_;
     QByteArray zoneIdentity_; // of all zone files, to tell a change of theirs
 };

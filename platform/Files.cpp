@@ -30,6 +30,13 @@ QString ExecutableFolder::path() const {
     return QFile::decodeName(folder.empty() ? "/" : folder.c_str());
 }
 
+bool RegularFileOrAbsent(const QString& path) {
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR;
+    return S_ISREG(st.st_mode);
+}
+
 QString XdgStateFolder::path() const {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
     if (!QDir::isAbsolutePath(base)) {
@@ -53,10 +60,11 @@ QString XdgStateFolder::path() const {
 }
 
 bool Cp932Appender::canAppend(const QString& file) const {
+    if (!RegularFileOrAbsent(file))
+        return false;
     const QByteArray name = QFile::encodeName(file);
-    struct stat st = {};
-    if (::stat(name.constData(), &st) == 0)
-        return S_ISREG(st.st_mode) && ::access(name.constData(), W_OK) == 0;
+    if (::access(name.constData(), F_OK) == 0)
+        return ::access(name.constData(), W_OK) == 0;
     const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
     return ::access(folder.constData(), W_OK | X_OK) == 0;
 }

@@ -6,6 +6,10 @@
 
 namespace varnel {
 
+// Whether `path` is a regular file or absent (its folder may be absent too):
+// what may be opened without blocking on a named pipe or a device.
+bool RegularFileOrAbsent(const QString& path);
+
 // Whether a path names a file that the launcher can be armed with.
 class IFileMatcher {
 public:

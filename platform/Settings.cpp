@@ -1,14 +1,13 @@
 #include "platform/Settings.h"
 
+#include "platform/Files.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
-
-#include <cerrno>
-#include <sys/stat.h>
 
 namespace varnel {
 
@@ -34,16 +33,6 @@ bool KeepUnreadable(const QString& file) {
     return false;
 }
 
-// Only a regular file (or none) is opened: a named pipe or a device would
-// block the program in open(), or feed it endlessly.
-bool Openable(const QString& file) {
-    struct stat st = {};
-    if (::stat(QFile::encodeName(file).constData(), &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR; // absent
-
-    return S_ISREG(st.st_mode);
-}
-
 } // namespace
 
 IniSettingsBackend::IniSettingsBackend(QString configHome) : configHome_(std::move(configHome)) {}
@@ -59,8 +48,9 @@ QString IniSettingsBackend::fileFor(const QString& application) const {
 
 std::optional<QString> IniSettingsBackend::get(const QString& application, const QString& section,
                                                const QString& key, const QString& fallback) {
+    // Only a regular file (or none) is read: a named pipe would block.
     const QString file = fileFor(application);
-    if (!Openable(file))
+    if (!RegularFileOrAbsent(file))
         return std::nullopt;
     QSettings settings(file, QSettings::IniFormat);
     if (settings.status() != QSettings::NoError) {
@@ -79,7 +69,7 @@ std::optional<QString> IniSettingsBackend::get(const QString& application, const
 bool IniSettingsBackend::save(const QString& application, const QString& section,
                               const QString& key, const QString& value) {
     const QString file = fileFor(application);
-    if (!Openable(file))
+    if (!RegularFileOrAbsent(file))
         return false;
     if (startAfresh_.remove(file) && !QFile::remove(file))
         return false;

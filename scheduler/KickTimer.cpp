@@ -1,5 +1,7 @@
 #include "scheduler/KickTimer.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 
 namespace varnel {
@@ -56,9 +58,13 @@ void KickTimer::fired() {
         aimFrom(now);
         return;
     }
-    emit timeout();
+    // One reading serves the tick and the next aim; the time the tick takes
+    // (a process start) is added from the cheap monotonic clock.
+    QElapsedTimer spent;
+    spent.start();
+    emit timeout(now);
     if (active_)
-        aimFrom(clock_.read());
+        aimFrom(now.plus(spent.elapsed()));
 }
 
 } // namespace varnel

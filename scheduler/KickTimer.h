@@ -31,7 +31,8 @@ public:
     std::optional<Instant> due() const { return due_; }
 
 signals:
-    void timeout();
+    // The tick is due; `now` is the reading that found it so.
+    void timeout(varnel::ClockReading now);
 
 private:
     void fired();

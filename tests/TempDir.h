@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 #include <QString>
+#include <QStringDecoder>
+#include <QStringList>
 #include <QTemporaryDir>
 
 namespace varnel::test {
@@ -17,6 +20,16 @@ inline QByteArray ReadAll(const QString& path) {
 inline bool WriteAll(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// The lines of a CP932 log without their CR LF; none when there is no file.
+inline QStringList LogLines(const QString& path) {
+    if (!QFileInfo::exists(path))
+        return {};
+    QString text = QStringDecoder("windows-31j").decode(ReadAll(path));
+    if (text.endsWith(QStringLiteral("\r\n")))
+        text.chop(2);
+    return text.isEmpty() ? QStringList() : text.split(QStringLiteral("\r\n"));
 }
 
 inline QByteArray Hex(const char* spaced) {

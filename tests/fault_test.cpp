@@ -6,7 +6,6 @@
 #include "ui/frmTockle.h"
 
 #include <QDirIterator>
-#include <QStringDecoder>
 #include <QtTest>
 
 #include <memory>
@@ -21,20 +20,8 @@ namespace {
 const QString kReadFailed = QStringLiteral("前回設定内容の取得に失敗しました。");
 const QString kSaveFailed = QStringLiteral("設定内容の保存に失敗しました。");
 
-QString Decode(const QByteArray& bytes) {
-    return QStringDecoder("windows-31j").decode(bytes);
-}
-
 void Chmod(const QString& path, int mode) {
     QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
-}
-
-QStringList LogLinesIn(const QString& file) {
-    QString text = Decode(ReadAll(file));
-    if (!QFileInfo::exists(file) || text.isEmpty())
-        return {};
-    text.chop(2);
-    return text.split(QStringLiteral("\r\n"));
 }
 
 bool Unprivileged() {
@@ -111,9 +98,9 @@ class FaultTest : public QObject {
     void tick(LocalTime from, int seconds) {
         clock->time = from;
         for (int i = 0; i < seconds; ++i, clock->advance(1000))
-            window->tmrKick_Timer();
+            window->tmrKick_Timer(clock->read());
     }
-    QStringList logLines() const { return LogLinesIn(logPath()); }
+    QStringList logLines() const { return LogLines(logPath()); }
 
 private slots:
     void init() {
@@ -186,7 +173,7 @@ private slots:
         QVERIFY(window->unloaded());
         QVERIFY(messages.shown.isEmpty());
         QCOMPARE(settings.get(kApplicationName, kSection, kTimeKey, "?"), QStringLiteral("09:42"));
-        const QStringList moved = LogLinesIn(stateDir.filePath(QStringLiteral("Varnel.LOG")));
+        const QStringList moved = LogLines(stateDir.filePath(QStringLiteral("Varnel.LOG")));
         QCOMPARE(moved.size(), stateFolder ? 4 : 0); // open, arm, launch, close
         if (stateFolder)
             QVERIFY(moved.at(2).startsWith(QStringLiteral("○起動成功（2026/04/01 09:42:00）")));

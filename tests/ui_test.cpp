@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStringDecoder>
 #include <QtTest>
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -31,14 +30,6 @@ size_t AllocatedBytes() {
 #else
     return mallinfo2().uordblks;
 #endif
-}
-
-QStringList LogLines(const QString& path) {
-    QStringDecoder decoder("windows-31j");
-    QString text = decoder.decode(ReadAll(path));
-    if (text.endsWith(QStringLiteral("\r\n")))
-        text.chop(2);
-    return text.isEmpty() ? QStringList() : text.split(QStringLiteral("\r\n"));
 }
 
 } // namespace
@@ -343,9 +334,9 @@ private slots:
         txtFile()->setText(launchable);
         QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
         clock->time = MakeLocalTime(2026, 4, 1, 9, 42, 0);
-        window->tmrKick_Timer();
+        window->tmrKick_Timer(clock->read());
         clock->advance(1000);
-        window->tmrKick_Timer();
+        window->tmrKick_Timer(clock->read());
         QCOMPARE(starter.started, QStringList{launchable});
         QCOMPARE(log().last(), QStringLiteral("○起動成功（2026/04/01 09:42:00）：") + launchable);
         window->close();
@@ -531,7 +522,7 @@ private slots:
         clock->time = MakeLocalTime(2026, 4, 2, 0, 0, 0);
         const auto day = [&] {
             for (int i = 0; i < 86400; ++i, clock->advance(1000))
-                window->tmrKick_Timer();
+                window->tmrKick_Timer(clock->read());
         };
         day();
         const size_t before = AllocatedBytes();

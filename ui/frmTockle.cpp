@@ -228,9 +228,9 @@ void frmTockle::setKickEnabled(bool enabled) {
         tmrKick->stop();
 }
 
-void frmTockle::tmrKick_Timer() {
+void frmTockle::tmrKick_Timer(ClockReading now) {
     if (tmrKick->isActive())
-        tick_.run();
+        tick_.runAt(now);
 }
 
 // ---- The stepper ----

@@ -64,7 +64,7 @@ public:
     // The handlers, named after their control and event.
     void cmdStart_Click();
     void cmdStop_Click();
-    void tmrKick_Timer();
+    void tmrKick_Timer(ClockReading now);
     void cmdTimeUp_Click();
     void cmdTimeDown_Click();
     void tmrMouse_Timer();
