@@ -6,6 +6,12 @@
 #include <QIcon>
 #include <QKeyEvent>
 
+// The icons are built into this library; a program linking it statically
+// must still register them before use.
+static void LoadIcons() {
+    Q_INIT_RESOURCE(varnel);
+}
+
 namespace varnel {
 
 namespace {
@@ -56,6 +62,7 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
       tick_(state_, services.clock, services.starter, log_) {
     setObjectName(QStringLiteral("frmTockle"));
     setWindowTitle(QStringLiteral("Oribeth"));
+    LoadIcons();
     QIcon icon(QStringLiteral(":/varnel/varnel.png"));
     icon.addFile(QStringLiteral(":/varnel/varnel-16.png"));
     setWindowIcon(icon);
