@@ -9,6 +9,7 @@
 #include "platform/gui/Display.h"
 #include "platform/gui/QtFileDialog.h"
 #include "platform/gui/QtMessageBox.h"
+#include "platform/gui/TitleBar.h"
 #include "ui/frmTockle.h"
 
 #include <QApplication>
@@ -37,6 +38,10 @@ int main(int argc, char** argv) {
     frmTockle window(Services{clock, alarm, clockWatch, starter, files, folder, stateFolder,
                               appender, settings, messages, fileDialog});
     QApplication::setWindowIcon(window.windowIcon()); // for the boxes and the chooser
+    // Where nobody else draws the title bar, the window draws its own rather
+    // than take the toolkit's, which would offer to maximise it.
+    if (NeedsOwnTitleBar())
+        new OwnTitleBar(&window);
     messages.setParentWindow(&window);
     fileDialog.setParentWindow(&window);
 

@@ -15,6 +15,12 @@ case_first_run_and_launch() {
     local d=$WORK/first rec=$WORK/first.runs
     launch_app "$d" "$(offset_to 07:29:40)"
     make_recorder "$d/job.sh" "$rec"
+    # The window manager offers to minimise and close the fixed window, and
+    # neither to maximise nor to resize it.
+    local allowed
+    allowed=$(xprop -id "$WID" _NET_WM_ALLOWED_ACTIONS)
+    [[ $allowed == *MINIMIZE* && $allowed == *CLOSE* && $allowed != *MAXIMIZE* &&
+        $allowed != *RESIZE* ]] || fail "window manager allows: $allowed" || return 1
     log_text "$d" | grep -qx -- "－通常処理（[0-9/]* 07:29:4[0-9]）：プログラム起動　07:29 － $d/prog" ||
         fail "opening line: $(log_text "$d")" || return 1
     arm_window "07:30" "$d/job.sh"
