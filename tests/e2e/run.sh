@@ -3,6 +3,7 @@
 # launching at the set time (with the clock moved by faketime), closing.
 set -uo pipefail
 VARNEL=$(realpath "$1")
+SESSION_MANAGER_BIN=$(realpath "$2")
 HERE=$(dirname "$(realpath "$0")")
 . "$HERE/lib.sh"
 WORK=$(mktemp -d)
@@ -43,6 +44,39 @@ case_first_run_and_launch() {
     log_text "$d" | tail -n 1 | grep -q -- "プログラム起動　07:30 － $d/job.sh$" ||
         fail "reopened with: $(log_text "$d" | tail -n 1)" || return 1
     kill "$APP_PID"
+}
+
+# Under a session manager: a session save, and a log-off the user cancels,
+# leave the window open and armed; a log-off that goes through saves the
+# values and logs the close, once.
+case_session_save_and_logoff() {
+    local d=$WORK/session rec=$WORK/session.runs sm=$WORK/sm
+    mkfifo "$sm.in"
+    "$SESSION_MANAGER_BIN" "$sm.address" <"$sm.in" >"$sm.out" &
+    APP_PIDS+=($!)
+    exec 7>"$sm.in"
+    wait_for 10 test -s "$sm.address" || fail "no session manager" || return 1
+    SESSION_MANAGER=$(cat "$sm.address") launch_app "$d" "$(offset_to 07:29:40)"
+    make_recorder "$d/job.sh" "$rec"
+    arm_window "07:30" "$d/job.sh"
+    wait_for 10 log_has "$d" "パラメータ設定　07:30 － $d/job.sh" ||
+        fail "no arming line: $(log_text "$d")" || return 1
+    local step
+    for step in save:saved cancel:cancelled; do
+        echo "${step%%:*}" >&7
+        wait_for 20 grep -qx "${step#*:}" "$sm.out" || fail "${step%%:*}: $(cat "$sm.out")" || return 1
+    done
+    kill -0 "$APP_PID" 2>/dev/null || fail "the window closed" || return 1
+    ! log_has "$d" "プログラム終了" || fail "closed: $(log_text "$d")" || return 1
+    wait_for 40 test -s "$rec" || fail "not launched: $(log_text "$d")" || return 1
+
+    echo logoff >&7
+    wait_for 20 grep -qx gone "$sm.out" || fail "log-off: $(cat "$sm.out")" || return 1
+    wait_for 10 sh -c "! kill -0 $APP_PID 2>/dev/null" || fail "still running" || return 1
+    exec 7>&-
+    [ "$(log_count "$d" "プログラム終了　07:30 － $d/job.sh")" -eq 1 ] ||
+        fail "closing lines: $(log_text "$d")" || return 1
+    grep -q "=07:30$" "$d/config/Varnel/Varnel.conf" || fail "time not saved" || return 1
 }
 
 # Two windows at once through the same launch minute: one whose file is gone
@@ -196,4 +230,5 @@ case_stepper() {
 
 start_x
 run_cases e2e ${E2E_CASES:-case_first_run_and_launch case_rejections case_sigterm_while_armed \
+    case_session_save_and_logoff \
     case_stepper case_missing_file_and_odd_path case_spring_forward_gap case_chooser_typed_path}
