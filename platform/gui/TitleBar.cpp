@@ -121,11 +121,15 @@ OwnTitleBar::Part OwnTitleBar::partAt(const QPoint& pos) const {
     return Caption;
 }
 
+void OwnTitleBar::updateBand() {
+    window_->update(0, 0, window_->width(), height_);
+}
+
 void OwnTitleBar::setHovered(Part part) {
     if (hovered_ == part)
         return;
     hovered_ = part;
-    window_->update(0, 0, window_->width(), height_);
+    updateBand();
 }
 
 bool OwnTitleBar::eventFilter(QObject* watched, QEvent* event) {
@@ -152,7 +156,7 @@ bool OwnTitleBar::eventFilter(QObject* watched, QEvent* event) {
                 window_->windowHandle()->startSystemMove();
         } else {
             pressed_ = part;
-            window_->update(0, 0, window_->width(), height_);
+            updateBand();
         }
         return true;
     }
@@ -162,7 +166,7 @@ bool OwnTitleBar::eventFilter(QObject* watched, QEvent* event) {
         if (pressed == None || mouse->button() != Qt::LeftButton)
             return partAt(mouse->position().toPoint()) != None;
         pressed_ = None;
-        window_->update(0, 0, window_->width(), height_);
+        updateBand();
         if (partAt(mouse->position().toPoint()) == pressed) {
             if (pressed == Minimise)
                 window_->setWindowState(window_->windowState() | Qt::WindowMinimized);
@@ -180,7 +184,7 @@ bool OwnTitleBar::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::ActivationChange:
     case QEvent::WindowTitleChange:
     case QEvent::WindowIconChange:
-        window_->update(0, 0, window_->width(), height_);
+        updateBand();
         return false;
     default:
         return false;

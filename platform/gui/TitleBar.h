@@ -41,6 +41,7 @@ private:
     Part partAt(const QPoint& pos) const;
     void paint(QPainter& painter) const;
     void setHovered(Part part);
+    void updateBand();
 
     QWidget* window_;
     int height_;

@@ -59,14 +59,18 @@ void SaveYourselfPhase2Request(SmsConn conn, SmPointer) {
 void SaveYourselfDone(SmsConn, SmPointer, Bool) {
     client.saveDone = true;
 }
-void CloseConnection(SmsConn conn, SmPointer, int count, char** reasons) {
-    SmFreeReasons(count, reasons);
-    IceConn ice = SmsGetIceConnection(conn);
-    SmsCleanUp(conn);
+// The client has left, by saying so or by its connection breaking.
+void Forget(IceConn ice) {
+    if (client.conn)
+        SmsCleanUp(client.conn);
     IceSetShutdownNegotiation(ice, False);
     IceCloseConnection(ice);
     client = Client{};
     client.gone = true;
+}
+void CloseConnection(SmsConn conn, SmPointer, int count, char** reasons) {
+    SmFreeReasons(count, reasons);
+    Forget(SmsGetIceConnection(conn));
 }
 void SetProperties(SmsConn, SmPointer, int count, SmProp** props) {
     for (int i = 0; i < count; ++i)
@@ -106,28 +110,18 @@ std::string input;
 bool inputEnded = false;
 
 // Handles what arrives within `ms` milliseconds, and reads commands too when
-// asked to; false when nothing arrived.
-bool Pump(int ms, bool readCommands = false) {
+// asked to.
+void Pump(int ms, bool readCommands = false) {
     std::vector<pollfd> fds;
-    if (readCommands) {
-        pollfd in{0, POLLIN, 0};
-        if (poll(&in, 1, 0) > 0) {
-            char buffer[256];
-            const ssize_t n = read(0, buffer, sizeof buffer);
-            if (n > 0)
-                input.append(buffer, n);
-            else
-                inputEnded = true;
-            return true;
-        }
-    }
     for (IceListenObj l : listeners)
         fds.push_back({IceGetListenConnectionNumber(l), POLLIN, 0});
     IceConn ice = client.ice;
     if (ice)
         fds.push_back({IceConnectionNumber(ice), POLLIN, 0});
+    if (readCommands)
+        fds.push_back({0, POLLIN, 0});
     if (poll(fds.data(), fds.size(), ms) <= 0)
-        return false;
+        return;
     for (size_t i = 0; i < listeners.size(); ++i) {
         if (!(fds[i].revents & POLLIN))
             continue;
@@ -142,17 +136,17 @@ bool Pump(int ms, bool readCommands = false) {
         else
             IceCloseConnection(accepted);
     }
-    if (ice && fds.back().revents) {
-        if (IceProcessMessages(ice, nullptr, nullptr) == IceProcessMessagesIOError) {
-            if (client.conn)
-                SmsCleanUp(client.conn);
-            IceSetShutdownNegotiation(ice, False);
-            IceCloseConnection(ice);
-            client = Client{};
-            client.gone = true;
-        }
+    if (ice && fds[listeners.size()].revents &&
+        IceProcessMessages(ice, nullptr, nullptr) == IceProcessMessagesIOError)
+        Forget(ice);
+    if (readCommands && fds.back().revents) {
+        char buffer[256];
+        const ssize_t n = read(0, buffer, sizeof buffer);
+        if (n > 0)
+            input.append(buffer, n);
+        else
+            inputEnded = true;
     }
-    return true;
 }
 
 // Pumps until `done` holds, for at most 20 seconds.
