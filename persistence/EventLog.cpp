@@ -24,7 +24,7 @@ QString EventMessage(const QString& head, const QString& launchTime, const QStri
 }
 
 EventLog::EventLog(const IClock& clock, const IProgramFolder& folder, ILineAppender& appender,
-                   const IStateFolder* stateFolder)
+                   const IStateFolder& stateFolder)
     : clock_(clock), folder_(folder), appender_(appender), stateFolder_(stateFolder) {}
 
 QString EventLog::path() const {
@@ -40,11 +40,10 @@ QString EventLog::choosePath() const {
         return folder + QStringLiteral("Varnel.LOG");
     };
     const QString folder = folder_.path();
-    const QString beside = folder.isEmpty() ? QString() : in(folder);
-    if (!stateFolder_ || (!beside.isEmpty() && appender_.canAppend(beside)))
-        return beside;
-    const QString state = stateFolder_->path();
-    return state.isEmpty() ? beside : in(state);
+    if (!folder.isEmpty() && appender_.isOwnAppendable(in(folder)))
+        return in(folder);
+    const QString state = stateFolder_.createIfAbsent();
+    return state.isEmpty() ? QString() : in(state);
 }
 
 std::optional<QString> EventLog::lineFor(qint32 kind, const QString& message,

@@ -26,14 +26,16 @@ QString EventMessage(const QString& head, const QString& launchTime, const QStri
 // CR LF line ends. The file is opened and closed for every line.
 class EventLog {
 public:
-    // Where the program's folder cannot be written (a system-wide install),
-    // the log goes to `stateFolder` instead, when one is given.
+    // Where the program's folder is not the user's own to write in (a
+    // system-wide install, another user's folder), the log goes to
+    // `stateFolder` instead.
     EventLog(const IClock& clock, const IProgramFolder& folder, ILineAppender& appender,
-             const IStateFolder* stateFolder = nullptr);
+             const IStateFolder& stateFolder);
 
     // Where the log lives, chosen at the first call and kept for the run:
-    // beside the program when the user can write there, otherwise in the
-    // state folder. Empty when there is neither, and then nothing is written.
+    // beside the program when that is the user's own to write in, otherwise
+    // in the state folder. Empty when there is neither, and then nothing is
+    // written.
     QString path() const;
 
     // Appends one line: the prefix of `kind`, the timestamp, "）：" and the
@@ -53,7 +55,7 @@ private:
     const IClock& clock_;
     const IProgramFolder& folder_;
     ILineAppender& appender_;
-    const IStateFolder* stateFolder_;
+    const IStateFolder& stateFolder_;
     mutable std::optional<QString> path_;
 };
 

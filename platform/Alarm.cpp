@@ -1,13 +1,11 @@
 #include "platform/Alarm.h"
 
-#include <QDateTime>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <ctime>
-#include <limits>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -15,18 +13,12 @@ namespace varnel {
 
 WallClockAlarm::WallClockAlarm(QObject* parent) : QObject(parent) {
     fd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (fd_ >= 0) {
-        notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-        connect(notifier_, &QSocketNotifier::activated, this, &WallClockAlarm::readable);
+    if (fd_ < 0) {
+        error_ = errno;
         return;
     }
-    fallback_ = new QTimer(this);
-    fallback_->setSingleShot(true);
-    fallback_->setTimerType(Qt::PreciseTimer);
-    connect(fallback_, &QTimer::timeout, this, [this] {
-        if (fired_)
-            fired_();
-    });
+    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &WallClockAlarm::readable);
 }
 
 WallClockAlarm::~WallClockAlarm() {
@@ -35,42 +27,38 @@ WallClockAlarm::~WallClockAlarm() {
         ::close(fd_);
 }
 
-void WallClockAlarm::setCallback(std::function<void()> fired) {
-    fired_ = std::move(fired);
+void WallClockAlarm::setCallback(std::function<void()> woken) {
+    woken_ = std::move(woken);
 }
 
 void WallClockAlarm::arm(Instant at) {
-    if (fd_ < 0) {
-        const qint64 delay = std::clamp<qint64>(at - QDateTime::currentMSecsSinceEpoch(), 0,
-                                                std::numeric_limits<int>::max());
-        fallback_->start(static_cast<int>(delay));
+    if (fd_ < 0)
         return;
-    }
-    // A moment already past still fires: the kernel reports it at once.
     itimerspec expiry = {};
-    const Instant when = std::max<Instant>(at, 1);
+    const Instant when = std::max<Instant>(at, 1); // zero would disarm it
     expiry.it_value.tv_sec = static_cast<time_t>(when / 1000);
     expiry.it_value.tv_nsec = static_cast<long>(when % 1000) * 1'000'000;
-    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &expiry, nullptr);
+    // ECANCELED here reports a setting of the clock since the last aim; the
+    // new aim is taken all the same, and the next read reports it again.
+    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr);
 }
 
 void WallClockAlarm::cancel() {
-    if (fd_ < 0) {
-        fallback_->stop();
+    if (fd_ < 0)
         return;
-    }
     const itimerspec off = {};
     ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &off, nullptr);
 }
 
 void WallClockAlarm::readable() {
-    // Eight bytes, the expiry count, when the alarm went off; nothing when it
-    // was re-aimed or cancelled after the kernel woke the notifier.
+    // Eight bytes, the expiry count, when the alarm went off; ECANCELED when
+    // the clock was set; nothing when it was re-aimed or cancelled after the
+    // kernel woke the notifier.
     std::uint64_t expiries = 0;
-    if (::read(fd_, &expiries, sizeof expiries) != sizeof expiries || expiries == 0)
-        return;
-    if (fired_)
-        fired_();
+    const ssize_t n = ::read(fd_, &expiries, sizeof expiries);
+    const bool wentOff = n == sizeof expiries && expiries > 0;
+    if ((wentOff || (n < 0 && errno == ECANCELED)) && woken_)
+        woken_();
 }
 
 } // namespace varnel

@@ -6,7 +6,6 @@
 #include <functional>
 
 class QSocketNotifier;
-class QTimer;
 
 namespace varnel {
 
@@ -14,41 +13,39 @@ namespace varnel {
 class IAlarm {
 public:
     virtual ~IAlarm() = default;
-    // `fired` runs on the event loop when an armed alarm goes off.
-    virtual void setCallback(std::function<void()> fired) = 0;
+    // `woken` runs on the event loop when an armed alarm goes off, and also
+    // when the wall clock is set (or the machine resumes) while it is armed:
+    // the moment may then still be ahead, and the caller aims again.
+    virtual void setCallback(std::function<void()> woken) = 0;
     // Goes off at `at` (a moment as IClock::instantNow counts it), replacing
-    // any earlier aim.
+    // any earlier aim; a moment already past goes off at once.
     virtual void arm(Instant at) = 0;
     virtual void cancel() = 0;
-    // True when the alarm is set on the wall clock itself: it never goes off
-    // before its moment, not late by the kernel's slack on long waits, and a
-    // clock that is set or a machine that resumes is reported by the clock
-    // watch. False when it counts elapsed time from arming: then it may go
-    // off a little early or late, and knows nothing of suspend.
-    virtual bool followsWallClock() const = 0;
 };
 
 // A timerfd on CLOCK_REALTIME with an absolute expiry: the kernel's
-// high-resolution timer for the very moment, with no slack. Where no
-// timerfd can be made it falls back to a Qt timer counting elapsed time.
+// high-resolution timer for the very moment, with no slack. Armed with
+// TFD_TIMER_CANCEL_ON_SET, it also hears of every setting of the clock.
 class WallClockAlarm final : public QObject, public IAlarm {
     Q_OBJECT
 public:
     explicit WallClockAlarm(QObject* parent = nullptr);
     ~WallClockAlarm() override;
 
-    void setCallback(std::function<void()> fired) override;
+    // The errno of a timer that could not be made; 0 when it works.
+    int error() const { return error_; }
+
+    void setCallback(std::function<void()> woken) override;
     void arm(Instant at) override;
     void cancel() override;
-    bool followsWallClock() const override { return fd_ >= 0; }
 
 private:
     void readable();
 
     int fd_ = -1;
+    int error_ = 0;
     QSocketNotifier* notifier_ = nullptr;
-    QTimer* fallback_ = nullptr;
-    std::function<void()> fired_;
+    std::function<void()> woken_;
 };
 
 } // namespace varnel

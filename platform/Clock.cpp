@@ -51,23 +51,24 @@ LocalTime IClock::now() const {
     return WholeSecond(read().local);
 }
 
-Instant IClock::instantOf(LocalTime wall) const {
+Instant IClock::instantOf(LocalTime wall, Showing which) const {
     // Every moment that shows `wall` is `wall` less the offset from UTC in
     // force then, and the offsets in force a day either side are the only
     // candidates (the clocks never change twice in a day).
     const qint64 offsetBefore = localAt(wall - kMsPerDay) - (wall - kMsPerDay);
     const qint64 offsetAfter = localAt(wall + kMsPerDay) - (wall + kMsPerDay);
-    Instant first = 0;
+    Instant chosen = 0;
     bool found = false;
     for (const qint64 offset : {offsetBefore, offsetAfter}) {
         const Instant candidate = wall - offset;
-        if (localAt(candidate) == wall && (!found || candidate < first)) {
-            first = candidate;
+        if (localAt(candidate) == wall &&
+            (!found || (which == Showing::First ? candidate < chosen : candidate > chosen))) {
+            chosen = candidate;
             found = true;
         }
     }
     if (found)
-        return first;
+        return chosen;
     // Skipped: the clocks jumped from before `wall` to after it. The jump lies
     // between the two candidates; find the first moment past it.
     Instant lo = wall - std::max(offsetBefore, offsetAfter); // shows less than `wall`
@@ -122,11 +123,11 @@ QString StampText(LocalTime t) {
 
 std::optional<LocalTime> ReadTimeOfDay(const QString& text, TimeForm form) {
     const auto isBlank = [form](QChar c) {
-        return c == QChar(0x20) || (form == TimeForm::Typed && c == QChar(0x3000));
+        return c == QChar(0x20) || (form == TimeForm::Trimmed && c == QChar(0x3000));
     };
     qsizetype pos = 0;
     qsizetype end = text.size();
-    if (form != TimeForm::Shown) {
+    if (form != TimeForm::Exact) {
         while (pos < end && isBlank(text.at(pos)))
             ++pos;
         while (end > pos && isBlank(text.at(end - 1)))

@@ -42,10 +42,11 @@ public:
     ClockReading read() const;
     // The current local time read to the whole second (the fraction dropped).
     LocalTime now() const;
-    // The first moment at which the wall clock shows `wall` or later: the
-    // first of the two when the clocks go back over it, the end of the gap
-    // when they skip it.
-    Instant instantOf(LocalTime wall) const;
+    // A moment at which the wall clock shows `wall`: when the clocks go back
+    // over it, the first or the later of its two showings; when they skip
+    // it, the end of the gap.
+    enum class Showing { First, Later };
+    Instant instantOf(LocalTime wall, Showing which = Showing::First) const;
 };
 
 // The system's clock in the local time zone (which follows TZ).
@@ -85,10 +86,10 @@ QString StampText(LocalTime t);
 // How strictly a text is read as a time of day. The limits (hour 0-23,
 // minute and second 0-59) are the same for all.
 enum class TimeForm {
-    Shown, // exactly "HH:NN", as the clock shows it (the tick)
-    Typed, // "HH:MM" in ASCII digits, blanks (U+0020, U+3000) allowed at both ends (Start)
-    Loose, // blanks (U+0020) around; hour and minute of one or two digits; an
-           // optional ":SS" (the stepper, like a general text-to-time conversion)
+    Exact,   // exactly "HH:NN" in ASCII digits, as ClockText renders it
+    Trimmed, // the same with blanks (U+0020, U+3000) allowed at both ends
+    Loose,   // blanks (U+0020) around; hour and minute of one or two digits;
+             // an optional ":SS", like a general text-to-time conversion
 };
 
 // The time of day `text` names, as that time on day zero; nothing when the

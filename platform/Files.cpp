@@ -37,7 +37,7 @@ bool RegularFileOrAbsent(const QString& path) {
     return S_ISREG(st.st_mode);
 }
 
-QString XdgStateFolder::path() const {
+QString XdgStateFolder::createIfAbsent() const {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
     if (!QDir::isAbsolutePath(base)) {
         const QString home = qEnvironmentVariable("HOME");
@@ -59,14 +59,43 @@ QString XdgStateFolder::path() const {
     return info.isDir() && info.isWritable() ? folder : QString();
 }
 
-bool Cp932Appender::canAppend(const QString& file) const {
-    if (!RegularFileOrAbsent(file))
+namespace {
+
+// Where the system keeps its own programs and data: no log of anybody's goes
+// there, root's included.
+bool InSystemFolder(const QString& folder) {
+    static const char* const trees[] = {"/usr", "/opt",   "/etc",   "/bin",    "/sbin",
+                                        "/lib", "/lib32", "/lib64", "/libx32", "/boot"};
+    if (folder == QLatin1String("/"))
+        return true;
+    for (const char* tree : trees) {
+        const QLatin1String t(tree);
+        if (folder == t || (folder.startsWith(t) && folder.at(t.size()) == QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+
+// Whether `path` (and, when it is a link, the link itself) exists and belongs
+// to this user.
+bool OwnedByUser(const QByteArray& path) {
+    struct stat st = {};
+    if (::lstat(path.constData(), &st) != 0 || st.st_uid != ::geteuid())
+        return false;
+    return ::stat(path.constData(), &st) == 0 && st.st_uid == ::geteuid();
+}
+
+} // namespace
+
+bool Cp932Appender::isOwnAppendable(const QString& file) const {
+    const QString folder = QDir::cleanPath(QFileInfo(file).absolutePath());
+    const QByteArray folderName = QFile::encodeName(folder);
+    if (InSystemFolder(folder) || !OwnedByUser(folderName) || !RegularFileOrAbsent(file))
         return false;
     const QByteArray name = QFile::encodeName(file);
     if (::access(name.constData(), F_OK) == 0)
-        return ::access(name.constData(), W_OK) == 0;
-    const QByteArray folder = QFile::encodeName(QFileInfo(file).absolutePath());
-    return ::access(folder.constData(), W_OK | X_OK) == 0;
+        return OwnedByUser(name) && ::access(name.constData(), W_OK) == 0;
+    return ::access(folderName.constData(), W_OK | X_OK) == 0;
 }
 
 QByteArray EncodeCp932(const QString& text) {

@@ -42,16 +42,16 @@ public:
 class IStateFolder {
 public:
     virtual ~IStateFolder() = default;
-    // The folder, created (private to the user) when absent; empty when it
-    // cannot be had.
-    virtual QString path() const = 0;
+    // Creates the folder (and those above it, private to the user) when
+    // absent, and gives its path; empty when it cannot be had.
+    virtual QString createIfAbsent() const = 0;
 };
 
 // $XDG_STATE_HOME/<application>, or ~/.local/state/<application>.
 class XdgStateFolder final : public IStateFolder {
 public:
     explicit XdgStateFolder(QString application) : application_(std::move(application)) {}
-    QString path() const override;
+    QString createIfAbsent() const override;
 
 private:
     QString application_;
@@ -61,9 +61,11 @@ private:
 class ILineAppender {
 public:
     virtual ~ILineAppender() = default;
-    // Whether this user may append to `file`: it is a regular file and
-    // writable, or it is absent and its folder lets the user create it.
-    virtual bool canAppend(const QString& file) const = 0;
+    // Whether `file` is this user's own to append to: it is a writable
+    // regular file, or absent in a folder that lets the user create it; the
+    // folder, and the file when it exists, belong to the user; and the folder
+    // is none of the system's (the root folder, /usr, /opt, /etc and the like).
+    virtual bool isOwnAppendable(const QString& file) const = 0;
     // Opens `file` for appending (creating it when absent), writes `line` in
     // CP932 followed by CR LF when a line is given, and closes the file.
     // Returns false when any step failed.
@@ -72,7 +74,7 @@ public:
 
 class Cp932Appender final : public ILineAppender {
 public:
-    bool canAppend(const QString& file) const override;
+    bool isOwnAppendable(const QString& file) const override;
     bool appendLine(const QString& file, const std::optional<QString>& line) override;
 };
 

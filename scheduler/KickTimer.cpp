@@ -2,15 +2,13 @@
 
 #include <QElapsedTimer>
 
-#include <algorithm>
-
 namespace varnel {
 
-KickTimer::KickTimer(const IClock& clock, IAlarm& alarm, IClockWatch& watch,
+KickTimer::KickTimer(const IClock& clock, IAlarm& alarm, IZoneWatch& zoneWatch,
                      const WindowState& state, QObject* parent)
     : QObject(parent), clock_(clock), alarm_(alarm), state_(state) {
-    alarm_.setCallback([this] { fired(); });
-    watch.setCallback([this] {
+    alarm_.setCallback([this] { woken(); });
+    zoneWatch.setCallback([this] {
         if (active_)
             aimFrom(clock_.read());
     });
@@ -28,32 +26,19 @@ void KickTimer::stop() {
 }
 
 void KickTimer::aimFrom(ClockReading now) {
+    // Nothing to wait for when nothing can matter.
     due_ = NextTickAt(clock_, now, state_);
-    if (alarm_.followsWallClock()) {
-        // The kernel wakes us at the very moment, and tells the clock watch
-        // of every jump; nothing to wait for when nothing can matter.
-        if (due_)
-            alarm_.arm(*due_);
-        else
-            alarm_.cancel();
-        return;
-    }
-    const Instant cap = WholeSecond(now.instant) + kMaxTickGap;
-    due_ = due_ ? std::min(*due_, cap) : cap;
-    Instant at = *due_ + kTickMargin;
-    // The kernel lets a long wait end up to 0.1 % late (60 ms after a
-    // minute): the last second is waited for apart.
-    if (at - now.instant > 2 * kMsPerSecond)
-        at -= kMsPerSecond;
-    alarm_.arm(at);
+    if (due_)
+        alarm_.arm(*due_);
+    else
+        alarm_.cancel();
 }
 
-void KickTimer::fired() {
+void KickTimer::woken() {
     if (!active_)
         return;
     const ClockReading now = clock_.read();
-    // Before its moment (a wait that ends short, on purpose or not) the
-    // tick would read the second before the one it is due in.
+    // The clock was set back before the moment: aim again from the new time.
     if (due_ && now.instant < *due_) {
         aimFrom(now);
         return;

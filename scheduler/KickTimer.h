@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Alarm.h"
-#include "platform/ClockWatch.h"
+#include "platform/ZoneWatch.h"
 #include "scheduler/Schedule.h"
 
 #include <QObject>
@@ -11,12 +11,12 @@ namespace varnel {
 
 // When the launch tick runs. While active it wakes the program only when a
 // tick can matter: on each second of the launch minute and at the first
-// moment of the next one. It aims again whenever the wall clock jumps or the
+// moment of the next one. It aims again whenever the wall clock is set or the
 // time zone changes, and it never lets a tick read the time before its aim.
 class KickTimer final : public QObject {
     Q_OBJECT
 public:
-    KickTimer(const IClock& clock, IAlarm& alarm, IClockWatch& watch, const WindowState& state,
+    KickTimer(const IClock& clock, IAlarm& alarm, IZoneWatch& zoneWatch, const WindowState& state,
               QObject* parent = nullptr);
 
     // Start: the first tick comes at the next moment that can matter (the
@@ -35,7 +35,7 @@ signals:
     void timeout(varnel::ClockReading now);
 
 private:
-    void fired();
+    void woken();
     void aimFrom(ClockReading now);
 
     const IClock& clock_;
@@ -44,11 +44,5 @@ private:
     bool active_ = false;
     std::optional<Instant> due_;
 };
-
-// An alarm that counts elapsed time knows nothing of suspend or of a clock
-// that is set: it never sleeps longer than this, and lands this far past its
-// moment, since it may go off a little early.
-constexpr qint64 kMaxTickGap = 15 * 60 * kMsPerSecond;
-constexpr qint64 kTickMargin = 2;
 
 } // namespace varnel

@@ -10,7 +10,7 @@ namespace {
 
 // The time of day `launchTime` names, when it is one the clock can show.
 std::optional<LocalTime> LaunchTimeOfDay(const QString& launchTime) {
-    return ReadTimeOfDay(launchTime, TimeForm::Shown);
+    return ReadTimeOfDay(launchTime, TimeForm::Exact);
 }
 
 } // namespace
@@ -42,11 +42,14 @@ std::optional<Instant> NextTickAt(const IClock& clock, ClockReading reading,
     if (!t)
         return std::nullopt;
     // Today's launch minute, or tomorrow's; the day after covers a day whose
-    // clocks skip the launch time.
+    // clocks skip the launch time. On the night the clocks go back the minute
+    // shows twice, and a window armed between the two waits for the later.
     for (qint64 day = DayOf(reading.local); day <= DayOf(reading.local) + 2; ++day) {
-        const Instant start = clock.instantOf(DayStart(day) + *t);
-        if (start > reading.instant)
-            return start;
+        for (const auto which : {IClock::Showing::First, IClock::Showing::Later}) {
+            const Instant start = clock.instantOf(DayStart(day) + *t, which);
+            if (start > reading.instant)
+                return start;
+        }
     }
     return std::nullopt;
 }
@@ -79,7 +82,7 @@ void LaunchTick::runAt(ClockReading reading) {
 }
 
 std::optional<QString> CheckTime(const QString& typed) {
-    const std::optional<LocalTime> t = ReadTimeOfDay(typed, TimeForm::Typed);
+    const std::optional<LocalTime> t = ReadTimeOfDay(typed, TimeForm::Trimmed);
     if (!t)
         return std::nullopt;
     return ClockText(*t);

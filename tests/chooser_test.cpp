@@ -1,13 +1,11 @@
-// Qt's file-open dialog and message box as the program sets them up, and the
-// window's own title bar, run for real on an X server and on Weston (see
-// tests/CMakeLists.txt) and answered from the test once they show.
+// Qt's file-open dialog and message box as the program sets them up, run for
+// real on an X server and on Weston (see tests/CMakeLists.txt) and answered
+// from the test once they show.
 #include "TempDir.h"
 #include "platform/gui/QtFileDialog.h"
 #include "platform/gui/QtMessageBox.h"
-#include "platform/gui/TitleBar.h"
 
 #include <QAbstractItemView>
-#include <QAccessible>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -140,72 +138,6 @@ private slots:
         });
         messages.show(QStringLiteral("指定されたファイルが存在しません。"));
         QVERIFY(answered);
-    }
-
-    // Weston draws no title bars, so the window draws its own there; the X
-    // server's window manager would draw one.
-    void ownTitleBar_data() {
-        QTest::addColumn<QString>("press");
-        QTest::addColumn<QString>("release");
-        QTest::addColumn<bool>("doubleClick");
-        QTest::addColumn<Qt::WindowStates>("state");
-        QTest::addColumn<bool>("open");
-        const Qt::WindowStates none;
-        QTest::newRow("minimise") << "minimise"
-                                  << "minimise" << false << Qt::WindowStates(Qt::WindowMinimized)
-                                  << true;
-        QTest::newRow("close") << "close"
-                               << "close" << false << none << false;
-        QTest::newRow("close, let go elsewhere") << "close"
-                                                 << "caption" << false << none << true;
-        QTest::newRow("double click on the title") << "caption"
-                                                   << "caption" << true << none << true;
-    }
-    void ownTitleBar() {
-        QFETCH(QString, press);
-        QFETCH(QString, release);
-        QFETCH(bool, doubleClick);
-        QFETCH(Qt::WindowStates, state);
-        QFETCH(bool, open);
-        const bool wayland = QGuiApplication::platformName() == QLatin1String("wayland");
-        QCOMPARE(NeedsOwnTitleBar(), wayland);
-
-        QWidget window;
-        window.setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
-        window.setWindowTitle(QStringLiteral("Oribeth"));
-        window.setFixedSize(120, 40);
-        auto* content = new QLineEdit(&window);
-        content->setGeometry(2, 2, 100, 18);
-        auto* bar = new OwnTitleBar(&window);
-        const int band = bar->height();
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-
-        // The toolkit's frame is gone with its maximise and resize edges;
-        // the contents sit below the band, which screen readers do not count.
-        QVERIFY(window.windowFlags() & Qt::FramelessWindowHint);
-        QVERIFY(!(window.windowFlags() & Qt::WindowMaximizeButtonHint));
-        if (wayland)
-            QCOMPARE(window.windowHandle()->frameMargins(), QMargins());
-        QCOMPARE(window.size(), QSize(120, 40 + band));
-        QCOMPARE(window.minimumSize(), window.maximumSize());
-        QCOMPARE(content->geometry(), QRect(2, 2 + band, 100, 18));
-        QCOMPARE(QAccessible::queryAccessibleInterface(&window)->rect().size(), QSize(120, 40));
-
-        const auto at = [&](const QString& part) {
-            return part == QLatin1String("close")      ? bar->closeButton().center()
-                   : part == QLatin1String("minimise") ? bar->minimiseButton().center()
-                                                       : QPoint(40, band / 2);
-        };
-        if (doubleClick) {
-            QTest::mouseDClick(&window, Qt::LeftButton, {}, at(press));
-        } else {
-            QTest::mousePress(&window, Qt::LeftButton, {}, at(press));
-            QTest::mouseRelease(&window, Qt::LeftButton, {}, at(release));
-        }
-        QCOMPARE(window.windowState(), state);
-        QCOMPARE(window.isVisible(), open);
     }
 };
 

@@ -76,14 +76,14 @@ class FaultTest : public QObject {
     FakeFileDialog fileDialog;
     FakeAlarm alarm;
     FakeStateFolder stateFolder{QString()};
-    FakeClockWatch clockWatch;
+    FakeZoneWatch zoneWatch;
     std::unique_ptr<frmTockle> window;
 
     QString logPath() const { return programDir->filePath(QStringLiteral("Varnel.LOG")); }
     QString confPath() const { return configDir->filePath(QStringLiteral("Varnel/Varnel.conf")); }
 
     void open() {
-        window = std::make_unique<frmTockle>(Services{*clock, alarm, clockWatch, starter, files,
+        window = std::make_unique<frmTockle>(Services{*clock, alarm, zoneWatch, starter, files,
                                                       *folder, stateFolder, appender, settings,
                                                       messages, fileDialog});
         window->Form_Load();

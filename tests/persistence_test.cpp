@@ -35,7 +35,8 @@ protected:
     FakeClock clock{MakeLocalTime(2026, 4, 1, 7, 29, 12)};
     FakeFolder folder{dir.path()};
     Cp932Appender appender;
-    EventLog log{clock, folder, appender};
+    test::FakeStateFolder noStateFolder{QString()};
+    EventLog log{clock, folder, appender, noStateFolder};
     QString file() const { return dir.filePath("Varnel.LOG"); }
 };
 
@@ -114,6 +115,7 @@ TEST_F(EventLogTest, AbsorbsFailures) {
 TEST(EventLogPath, SeparatorOnlyWhenTheFolderLacksOne) {
     FakeClock clock;
     test::MemoryAppender appender;
+    test::FakeStateFolder noStateFolder{QString()};
     const std::pair<QString, QString> cases[] = {
         {"/", "/Varnel.LOG"},
         {"/opt/varnel", "/opt/varnel/Varnel.LOG"},
@@ -121,53 +123,53 @@ TEST(EventLogPath, SeparatorOnlyWhenTheFolderLacksOne) {
     };
     for (const auto& [folderPath, expected] : cases) {
         FakeFolder folder(folderPath);
-        EventLog log(clock, folder, appender);
+        EventLog log(clock, folder, appender, noStateFolder);
         log.write(NormalEvent, "x", "");
         EXPECT_EQ(appender.opened.last(), expected);
     }
     // No folder, no log: nothing is opened at all.
     FakeFolder none{QString()};
-    EventLog log(clock, none, appender);
+    EventLog log(clock, none, appender, noStateFolder);
     log.write(NormalEvent, "x", "");
     EXPECT_EQ(appender.opened.size(), qsizetype(std::size(cases)));
 }
 
-// Beside the program when the user can write there, otherwise in the state
-// folder; chosen once for the run.
-TEST(EventLogPath, TheStateFolderStandsInForAProgramFolderTheUserCannotWrite) {
+// Beside the program when that is the user's own to write in, otherwise in
+// the state folder; chosen once for the run.
+TEST(EventLogPath, TheStateFolderStandsInForAProgramFolderNotTheUsersOwn) {
     FakeClock clock;
     const QString state = QStringLiteral("/home/u/.local/state/Varnel");
     const struct {
         const char* what;
         QString folder;      // the program's
-        bool writable;       // its log can be appended to
+        bool own;            // its log is the user's own to append to
         QString stateFolder; // empty: none can be had
         QString expected;    // where the log goes
     } cases[] = {
-        {"a writable folder", "/home/u/opt", true, state, "/home/u/opt/Varnel.LOG"},
-        {"a read-only folder", "/usr/bin", false, state, state + "/Varnel.LOG"},
+        {"the user's own folder", "/home/u/opt", true, state, "/home/u/opt/Varnel.LOG"},
+        {"a system folder", "/usr/bin", false, state, state + "/Varnel.LOG"},
         {"no program folder", "", true, state, state + "/Varnel.LOG"},
-        {"neither: nothing can be written", "/usr/bin", false, "", "/usr/bin/Varnel.LOG"},
+        {"neither: nothing is written", "/usr/bin", false, "", ""},
         {"neither, and no program folder", "", true, "", ""},
     };
     for (const auto& c : cases) {
         test::MemoryAppender appender;
-        if (!c.writable)
-            appender.unwritable.insert(c.folder + "/Varnel.LOG");
+        if (!c.own)
+            appender.notOwn.insert(c.folder + "/Varnel.LOG");
         FakeFolder folder(c.folder);
         test::FakeStateFolder stateFolder(c.stateFolder);
-        EventLog log(clock, folder, appender, &stateFolder);
+        EventLog log(clock, folder, appender, stateFolder);
         log.write(NormalEvent, "x", "");
         EXPECT_EQ(log.path(), c.expected) << c.what;
         EXPECT_EQ(appender.opened, c.expected.isEmpty() ? QStringList() : QStringList{c.expected})
             << c.what;
         // The place holds for the whole run, whatever happens to the folders.
-        appender.unwritable.insert(c.expected);
+        appender.notOwn.insert(c.expected);
         stateFolder.folder = "/elsewhere";
         folder.folder = "/elsewhere";
         log.write(NormalEvent, "y", "");
         EXPECT_EQ(log.path(), c.expected) << c.what;
-        EXPECT_EQ(stateFolder.asked, c.writable && !c.folder.isEmpty() ? 0 : 1) << c.what;
+        EXPECT_EQ(stateFolder.asked, c.own && !c.folder.isEmpty() ? 0 : 1) << c.what;
     }
 }
 

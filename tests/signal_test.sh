@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # The real program, without a display server: a stop signal closes it in order
 # (closing line once, settings saved, no box to wait on), SIGPIPE does not end
-# it, and with no display at all it says so in one line and exits non-zero.
+# it, and with no display, or no wall-clock timer, it says so in one line and
+# exits non-zero.
 set -euo pipefail
 bin=$1
+no_timerfd=$2
 work=$(mktemp -d)
 pid=
 trap '[ -z "$pid" ] || kill -KILL "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -24,7 +26,7 @@ for case in TERM INT HUP TERM-unsaved; do
     [ "$case" = TERM-unsaved ] && echo "a file where the settings folder goes" >"$dir/config/Varnel"
     XDG_CONFIG_HOME=$dir/config QT_QPA_PLATFORM=offscreen "$dir/prog/varnel" &
     pid=$!
-    for _ in $(seq 100); do
+    for _ in $(seq 300); do
         [ -s "$dir/prog/Varnel.LOG" ] && break
         sleep 0.1
     done
@@ -58,3 +60,14 @@ grep -q "cannot open a display (WAYLAND_DISPLAY=not set, DISPLAY=not set)" "$err
     fail "no display: $(cat "$err")"
 [ ! -e "$work/none" ] || fail "no display: settings touched"
 echo "ok: no display"
+
+# No wall-clock timer: said on standard error before the opening line.
+mkdir -p "$work/timerless"
+cp "$bin" "$work/timerless/varnel"
+status=0
+ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=$no_timerfd QT_QPA_PLATFORM=offscreen \
+    XDG_CONFIG_HOME=$work/timerless/config "$work/timerless/varnel" 2>"$err" || status=$?
+[ "$status" -eq 1 ] || fail "no timer: exit status $status"
+grep -q "^varnel: no wall-clock timer: " "$err" || fail "no timer: $(cat "$err")"
+[ ! -e "$work/timerless/Varnel.LOG" ] || fail "no timer: an opening line was written"
+echo "ok: no wall-clock timer"

@@ -3,8 +3,10 @@
 #include "persistence/SettingsStore.h"
 #include "ui/frmTockle.h"
 
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QtTest>
 
@@ -15,6 +17,7 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #include <malloc.h>
 #endif
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -50,7 +53,7 @@ private:
     FakeFileDialog fileDialog;
     FakeAlarm alarm;
     FakeStateFolder stateFolder{QString()};
-    FakeClockWatch clockWatch;
+    FakeZoneWatch zoneWatch;
     std::unique_ptr<frmTockle> window;
     QString launchable;
 
@@ -77,7 +80,7 @@ private:
             .value_or(QStringLiteral("<unreadable>"));
     }
     void open(bool show = true) {
-        window = std::make_unique<frmTockle>(Services{*clock, alarm, clockWatch, starter, files,
+        window = std::make_unique<frmTockle>(Services{*clock, alarm, zoneWatch, starter, files,
                                                       *folder, stateFolder, appender, settings,
                                                       messages, fileDialog});
         window->Form_Load();
@@ -275,6 +278,10 @@ private slots:
         QTest::newRow("hidden") << "07:30"
                                 << ".hidden"
                                 << "" << badFile;
+        QTest::newRow("a path that looks like markup") << "07:30"
+                                                       << "@a<b>c&lt;"
+                                                       << "07:30"
+                                                       << "";
     }
 
     void start() {
@@ -286,6 +293,8 @@ private slots:
         QVERIFY(QDir::setCurrent(programDir->path()));
         if (file == "@")
             file = launchable;
+        else if (file.startsWith('@') && WriteAll(programDir->filePath(file.mid(1)), "x"))
+            file = programDir->filePath(file.mid(1));
         store(QStringLiteral("06:00"), QStringLiteral("/stored"));
         open();
         txtTime()->setText(time);
@@ -309,8 +318,10 @@ private slots:
         QVERIFY(picRun()->isVisible());
         QVERIFY(!picInput()->isVisible());
         QVERIFY(window->kickEnabled());
-        QCOMPARE(control<QLabel>("lblTime")->text(), armedTime);
-        QCOMPARE(control<QLabel>("lblFile")->text(), file);
+        for (const auto& [name, shown] : {std::pair{"lblTime", armedTime}, {"lblFile", file}}) {
+            QCOMPARE(control<QLabel>(name)->text(), shown);
+            QCOMPARE(control<QLabel>(name)->textFormat(), Qt::PlainText); // never markup
+        }
         QCOMPARE(control<QLabel>("lblTime")->accessibleDescription(), armedTime);
         QCOMPARE(control<QLabel>("lblFile")->accessibleDescription(), file);
         QCOMPARE(log().last(), line(kArmHead, armedTime, file));
@@ -480,6 +491,26 @@ private slots:
         QTest::mouseClick(txtFile(), Qt::LeftButton);
         QCOMPARE(QApplication::focusWidget(), txtFile());
         QCOMPARE(txtFile()->selectedText(), launchable);
+
+        // Paste from the field's own context menu goes in at the caret: the
+        // focus coming back from the menu selects nothing.
+        QGuiApplication::clipboard()->setText(QStringLiteral("X"));
+        txtTime()->setFocus();
+        txtTime()->setText(QStringLiteral("07:30"));
+        txtTime()->setCursorPosition(2);
+        const QPoint at(5, 5);
+        QContextMenuEvent menuAsked(QContextMenuEvent::Mouse, at, txtTime()->mapToGlobal(at));
+        QApplication::sendEvent(txtTime(), &menuAsked);
+        QMenu* menu = nullptr;
+        QTRY_VERIFY((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())));
+        const QList<QAction*> items = menu->actions();
+        const auto paste = std::find_if(items.begin(), items.end(), [](QAction* a) {
+            return a->text().startsWith(QStringLiteral("&Paste"));
+        });
+        QVERIFY(paste != items.end() && (*paste)->isEnabled());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*paste).center());
+        QTRY_COMPARE(txtTime()->text(), QStringLiteral("07X:30"));
+        QCOMPARE(QApplication::focusWidget(), txtTime());
     }
 
     void chooserTakesTheChosenFileAtOnce() {

@@ -15,9 +15,18 @@ int KeyCodeOf(const QKeyEvent* event) {
 
 void TextBox::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
+    // Back from the field's own popup (its context menu): the focus never
+    // left the field for the user, and a paste goes in at the caret.
+    if (event->reason() == Qt::PopupFocusReason)
+        return;
     selectAfterClick_ = event->reason() == Qt::MouseFocusReason;
     if (onGotFocus)
         onGotFocus();
+}
+
+void TextBox::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    selectAfterClick_ = false;
 }
 
 void TextBox::keyPressEvent(QKeyEvent* event) {

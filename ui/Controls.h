@@ -6,8 +6,8 @@
 namespace varnel {
 
 // A one-line text box that reports the events the window handles itself:
-// the arrival of the focus, each character key (with a key code the handler
-// may set to 0 to swallow the key) and a double click.
+// the arrival of the focus (not its return from the field's own popup), each character key (with a
+// key code the handler may set to 0 to swallow the key) and a double click.
 class TextBox final : public QLineEdit {
     Q_OBJECT
 public:
@@ -19,6 +19,7 @@ public:
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;

@@ -46,6 +46,7 @@ TextBox* makeTextBox(QWidget* panel, const QString& name, const QRect& geometry)
 QLabel* makeValue(QWidget* panel, const QString& name, const QRect& geometry) {
     auto* label = new QLabel(panel);
     label->setObjectName(name);
+    label->setTextFormat(Qt::PlainText); // a path such as /opt/a<b>c is shown as it is
     label->setGeometry(geometry);
     label->setFrameShape(QFrame::StyledPanel);
     label->setFrameShadow(QFrame::Sunken);
@@ -57,7 +58,7 @@ QLabel* makeValue(QWidget* panel, const QString& name, const QRect& geometry) {
 
 frmTockle::frmTockle(const Services& services, QWidget* parent)
     : QWidget(parent), services_(services),
-      log_(services.clock, services.folder, services.appender, &services.stateFolder),
+      log_(services.clock, services.folder, services.appender, services.stateFolder),
       store_(services.settings, services.clock, services.folder, services.messages),
       tick_(state_, services.clock, services.starter, log_) {
     setObjectName(QStringLiteral("frmTockle"));
@@ -66,9 +67,11 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     QIcon icon(QStringLiteral(":/varnel/varnel.png"));
     icon.addFile(QStringLiteral(":/varnel/varnel-16.png"));
     setWindowIcon(icon);
+    // The window has one size. Its hints ask for minimise and close only,
+    // which X11 window managers and KWin honour; the toolkit's own title bar
+    // (GNOME, Weston) shows a maximise button all the same, and a maximise
+    // from there or from a shortcut is undone (changeEvent).
     setFixedSize(278, 59);
-    // A window of fixed size offers no maximise button (Qt's own title bar on
-    // Wayland, the window manager's elsewhere); minimise and close stay.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -113,7 +116,7 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     setTabOrder(txtFile, cmdStart);
     setTabOrder(cmdStart, cmdStop);
 
-    tmrKick = new KickTimer(services.clock, services.alarm, services.clockWatch, state_, this);
+    tmrKick = new KickTimer(services.clock, services.alarm, services.zoneWatch, state_, this);
     tmrKick->setObjectName(QStringLiteral("tmrKick"));
     connect(tmrKick, &KickTimer::timeout, this, &frmTockle::tmrKick_Timer);
     tmrMouse = new QTimer(this);
@@ -175,9 +178,7 @@ void frmTockle::closeEvent(QCloseEvent* event) {
 void frmTockle::changeEvent(QEvent* event) {
     if (event->type() == QEvent::ActivationChange && !isActiveWindow())
         endRepeat();
-    // Where a title bar still offers to maximise the fixed window (Qt's own
-    // on Wayland draws the button whatever the window asks), it stays as it
-    // is, in place.
+    // A maximise leaves the fixed window as it was.
     if (event->type() == QEvent::WindowStateChange &&
         (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
         QTimer::singleShot(0, this, [this] {

@@ -4,12 +4,12 @@
 #include "persistence/SettingsStore.h"
 #include "platform/Alarm.h"
 #include "platform/Clock.h"
-#include "platform/ClockWatch.h"
 #include "platform/FileDialog.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
+#include "platform/ZoneWatch.h"
 #include "scheduler/KickTimer.h"
 #include "scheduler/Schedule.h"
 #include "ui/Controls.h"
@@ -26,7 +26,7 @@ namespace varnel {
 struct Services {
     const IClock& clock;
     IAlarm& alarm;
-    IClockWatch& clockWatch;
+    IZoneWatch& zoneWatch;
     IProcessStarter& starter;
     const IFileMatcher& files;
     const IProgramFolder& folder;

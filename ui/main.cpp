@@ -1,18 +1,20 @@
 // varnel: starts one chosen program once a day at a chosen time.
 #include "platform/Alarm.h"
 #include "platform/Clock.h"
-#include "platform/ClockWatch.h"
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
 #include "platform/StopSignals.h"
+#include "platform/ZoneWatch.h"
 #include "platform/gui/Display.h"
 #include "platform/gui/QtFileDialog.h"
 #include "platform/gui/QtMessageBox.h"
-#include "platform/gui/TitleBar.h"
 #include "ui/frmTockle.h"
 
 #include <QApplication>
+
+#include <cstdio>
+#include <cstring>
 
 int main(int argc, char** argv) {
     using namespace varnel;
@@ -26,7 +28,12 @@ int main(int argc, char** argv) {
 
     SystemClock clock;
     WallClockAlarm alarm;
-    TimerFdClockWatch clockWatch;
+    if (alarm.error() != 0) {
+        // Nothing could be launched on time: say so, before the window opens.
+        std::fprintf(stderr, "varnel: no wall-clock timer: %s\n", std::strerror(alarm.error()));
+        return 1;
+    }
+    ZoneWatch zoneWatch;
     DetachedProcessStarter starter;
     FileMatcher files;
     ExecutableFolder folder;
@@ -35,13 +42,9 @@ int main(int argc, char** argv) {
     IniSettingsBackend settings;
     QtMessageBox messages(QStringLiteral("Varnel"));
     QtFileDialog fileDialog;
-    frmTockle window(Services{clock, alarm, clockWatch, starter, files, folder, stateFolder,
+    frmTockle window(Services{clock, alarm, zoneWatch, starter, files, folder, stateFolder,
                               appender, settings, messages, fileDialog});
     QApplication::setWindowIcon(window.windowIcon()); // for the boxes and the chooser
-    // Where nobody else draws the title bar, the window draws its own rather
-    // than take the toolkit's, which would offer to maximise it.
-    if (NeedsOwnTitleBar())
-        new OwnTitleBar(&window);
     messages.setParentWindow(&window);
     fileDialog.setParentWindow(&window);
 

@@ -15,13 +15,20 @@ DEADLINE = 20
 
 
 def until(what, probe):
+    """Polls probe() until it gives something, for DEADLINE seconds. An
+    accessible object can go away while it is walked (the panels swap, a box
+    closes): an error from the bus only means "not yet"."""
     end = time.monotonic() + DEADLINE
+    error = None
     while True:
-        found = probe()
+        try:
+            found = probe()
+        except Exception as e:  # pyatspi raises several kinds for a gone object
+            found, error = None, e
         if found:
             return found
         if time.monotonic() > end:
-            sys.exit(f"FAIL: {what}")
+            sys.exit(f"FAIL: {what}" + (f" (last error: {error})" if error else ""))
         time.sleep(0.1)
 
 
@@ -34,7 +41,7 @@ def app_of(pid):
                 if app is not None and app.get_process_id() == pid:
                     return app
             except Exception:
-                pass
+                pass  # another application that went away
         return None
     return until(f"no application with pid {pid} on the bus", probe)
 
@@ -66,22 +73,39 @@ def find(app, role, name, shown=True):
     return None
 
 
+def do_press(find_button):
+    """Presses the button find_button() gives, once. A press that takes
+    effect may hide the button before the bus answers: the caller's next wait
+    tells whether it worked."""
+    def probe():
+        action = find_button().queryAction()
+        names = [action.getName(i).lower() for i in range(action.nActions)]
+        return action, (names.index("press") if "press" in names else 0)
+    action, index = until("no button to press", probe)
+    try:
+        action.doAction(index)
+    except Exception:
+        pass
+
+
 def press(app, name):
-    button = until(f"no button {name!r} showing", lambda: find(app, "push button", name))
-    action = button.queryAction()
-    names = [action.getName(i).lower() for i in range(action.nActions)]
-    action.doAction(names.index("press") if "press" in names else 0)
+    do_press(lambda: find(app, "push button", name))
 
 
 def fill(app, name, value):
-    field = until(f"no field {name!r} showing", lambda: find(app, "text", name))
-    field.queryEditableText().setTextContents(value)
-    until(f"field {name!r} did not take {value!r}", lambda: text_of(field) == value)
+    def probe():
+        field = find(app, "text", name)
+        if field is None:
+            return False
+        if text_of(field) != value:
+            field.queryEditableText().setTextContents(value)
+        return text_of(field) == value
+    until(f"field {name!r} did not take {value!r}", probe)
 
 
 def check_names(app):
-    window = until("no window", lambda: find(app, "filler", "Oribeth"))
-    size = tuple(window.queryComponent().getSize())
+    size = until("no window", lambda: tuple(
+        find(app, "filler", "Oribeth").queryComponent().getSize()))
     if size != (278, 59):
         sys.exit(f"FAIL: the window is {size}, not 278 x 59")
 
@@ -107,10 +131,8 @@ def check_box(app, time_text):
     until("the box's text cannot be read",
           lambda: any(showing(a) and (a.name == message or text_of(a) == message)
                       for a in nodes(app)))
-    ok = until("no OK button",
-               lambda: next((a for a in nodes(app) if a.getRoleName() == "push button"
-                             and a.name.replace("&", "") == "OK" and showing(a)), None))
-    ok.queryAction().doAction(0)
+    do_press(lambda: next(a for a in nodes(app) if a.getRoleName() == "push button"
+                          and a.name.replace("&", "") == "OK" and showing(a)))
     until("the box stayed", lambda: find(app, "push button", "開始"))
 
 

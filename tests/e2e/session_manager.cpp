@@ -35,8 +35,12 @@ struct Client {
 Client client;
 std::vector<IceListenObj> listeners;
 
-Bool AcceptAnyLocalHost(char*) {
-    return True; // only this machine's sockets are listened on
+// libICE's own switch, as desktop session managers use it: no TCP listener.
+extern "C" int _IceTransNoListen(const char* protocol);
+
+// Clients on the local socket only; nothing comes in over a network.
+Bool AcceptLocalClients(char* hostname) {
+    return hostname && std::strncmp(hostname, "local/", 6) == 0 ? True : False;
 }
 
 Status RegisterClient(SmsConn conn, SmPointer, char* previousId) {
@@ -184,7 +188,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     char error[256] = {};
-    if (!SmsInitialize("varnel-test", "1", NewClient, nullptr, AcceptAnyLocalHost, sizeof error,
+    _IceTransNoListen("tcp");
+    if (!SmsInitialize("varnel-test", "1", NewClient, nullptr, AcceptLocalClients, sizeof error,
                        error)) {
         std::fprintf(stderr, "session_manager: %s\n", error);
         return 1;
@@ -196,7 +201,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     for (int i = 0; i < count; ++i) {
-        IceSetHostBasedAuthProc(objs[i], AcceptAnyLocalHost);
+        IceSetHostBasedAuthProc(objs[i], AcceptLocalClients);
         listeners.push_back(objs[i]);
     }
     char* address = IceComposeNetworkIdList(count, objs);

@@ -3,12 +3,12 @@
 
 #include "platform/Alarm.h"
 #include "platform/Clock.h"
-#include "platform/ClockWatch.h"
 #include "platform/FileDialog.h"
 #include "platform/Files.h"
 #include "platform/MessageBox.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
+#include "platform/ZoneWatch.h"
 
 #include <QDateTime>
 #include <QMap>
@@ -45,8 +45,8 @@ private:
     QTimeZone zone_;
 };
 
-// The wall-clock watch, fired by the test.
-class FakeClockWatch final : public IClockWatch {
+// The zone watch, fired by the test.
+class FakeZoneWatch final : public IZoneWatch {
 public:
     void setCallback(std::function<void()> changed) override { callback = std::move(changed); }
     void fire() {
@@ -56,22 +56,18 @@ public:
     std::function<void()> callback;
 };
 
-// An alarm the test sets off. Like the real one it follows the wall clock, or
-// it counts elapsed time (and may then be set off early or late).
+// An alarm the test sets off.
 class FakeAlarm final : public IAlarm {
 public:
-    explicit FakeAlarm(bool wallClock = true) : wallClock(wallClock) {}
-    void setCallback(std::function<void()> fired) override { callback = std::move(fired); }
+    void setCallback(std::function<void()> woken) override { callback = std::move(woken); }
     void arm(Instant at) override { armed = at; }
     void cancel() override { armed.reset(); }
-    bool followsWallClock() const override { return wallClock; }
-    // Goes off now, whatever the clock says.
+    // Goes off now, whatever the clock says, as when the clock was set.
     void fire() {
         armed.reset();
         if (callback)
             callback();
     }
-    bool wallClock;
     std::optional<Instant> armed;
     std::function<void()> callback;
 };
@@ -100,7 +96,7 @@ public:
 // Keeps every line it was given, per file.
 class MemoryAppender final : public ILineAppender {
 public:
-    bool canAppend(const QString& file) const override { return !unwritable.contains(file); }
+    bool isOwnAppendable(const QString& file) const override { return !notOwn.contains(file); }
     bool appendLine(const QString& file, const std::optional<QString>& line) override {
         opened.append(file);
         if (line)
@@ -109,13 +105,13 @@ public:
     }
     QStringList opened;
     QStringList lines;
-    QSet<QString> unwritable;
+    QSet<QString> notOwn;
 };
 
 class FakeStateFolder final : public IStateFolder {
 public:
     explicit FakeStateFolder(QString p) : folder(std::move(p)) {}
-    QString path() const override {
+    QString createIfAbsent() const override {
         ++asked;
         return folder;
     }

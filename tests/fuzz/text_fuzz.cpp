@@ -46,12 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const QString typed = QString::fromUtf8(reinterpret_cast<const char*>(data), size);
         // Each form of a time of day is the stricter one widened: what a
         // stricter form reads, a looser one reads the same.
-        if (const auto shown = ReadTimeOfDay(typed, TimeForm::Shown))
-            check(ReadTimeOfDay(typed, TimeForm::Typed) == shown && ClockText(*shown) == typed);
-        if (const auto t = ReadTimeOfDay(typed, TimeForm::Typed))
+        if (const auto exact = ReadTimeOfDay(typed, TimeForm::Exact))
+            check(ReadTimeOfDay(typed, TimeForm::Trimmed) == exact && ClockText(*exact) == typed);
+        if (const auto t = ReadTimeOfDay(typed, TimeForm::Trimmed))
             check(ReadTimeOfDay(typed.trimmed(), TimeForm::Loose) == t);
         if (const auto t = CheckTime(typed)) {
-            const auto value = ReadTimeOfDay(*t, TimeForm::Shown);
+            const auto value = ReadTimeOfDay(*t, TimeForm::Exact);
             check(value.has_value() && ClockText(*value) == *t);
             const auto up = StepTime(*t, +1);
             check(up.has_value() && StepTime(*up, -1) == *t);

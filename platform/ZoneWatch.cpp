@@ -1,4 +1,4 @@
-#include "platform/ClockWatch.h"
+#include "platform/ZoneWatch.h"
 
 #include "platform/Clock.h"
 
@@ -6,13 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QSocketNotifier>
 
-#include <cstdint>
-#include <ctime>
 #include <sys/stat.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
 
 namespace varnel {
 
@@ -54,61 +49,23 @@ QStringList LocalZoneFiles() {
     return files;
 }
 
-TimerFdClockWatch::TimerFdClockWatch(QStringList zoneFiles, QObject* parent)
+ZoneWatch::ZoneWatch(QStringList zoneFiles, QObject* parent)
     : QObject(parent), zoneFiles_(std::move(zoneFiles)) {
-    auto* zoneWatcher = new QFileSystemWatcher(this);
+    auto* watcher = new QFileSystemWatcher(this);
     for (const QString& file : std::as_const(zoneFiles_)) {
         const QString folder = QFileInfo(file).absolutePath();
-        if (!zoneWatcher->directories().contains(folder))
-            zoneWatcher->addPath(folder);
+        if (!watcher->directories().contains(folder))
+            watcher->addPath(folder);
         zoneIdentity_ += Identity(file);
     }
-    connect(zoneWatcher, &QFileSystemWatcher::directoryChanged, this,
-            &TimerFdClockWatch::zoneFolderChanged);
-
-    fd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
-    if (fd_ < 0)
-        return;
-    if (!arm()) {
-        ::close(fd_);
-        fd_ = -1;
-        return;
-    }
-    notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
-    connect(notifier_, &QSocketNotifier::activated, this, &TimerFdClockWatch::readable);
+    connect(watcher, &QFileSystemWatcher::directoryChanged, this, &ZoneWatch::zoneFolderChanged);
 }
 
-TimerFdClockWatch::~TimerFdClockWatch() {
-    delete notifier_;
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
-void TimerFdClockWatch::setCallback(std::function<void()> changed) {
+void ZoneWatch::setCallback(std::function<void()> changed) {
     changed_ = std::move(changed);
 }
 
-bool TimerFdClockWatch::arm() {
-    // A year ahead: the timer is only there to be cancelled.
-    timespec now = {};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    itimerspec expiry = {};
-    expiry.it_value.tv_sec = now.tv_sec + 366 * 86400;
-    return ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr) ==
-           0;
-}
-
-void TimerFdClockWatch::readable() {
-    // ECANCELED when the clock was set; the expiry count should the year
-    // ever pass. Either way the timer is set again.
-    std::uint64_t expiries = 0;
-    [[maybe_unused]] const ssize_t n = ::read(fd_, &expiries, sizeof expiries);
-    if (!arm())
-        notifier_->setEnabled(false);
-    changed();
-}
-
-void TimerFdClockWatch::zoneFolderChanged() {
+void ZoneWatch::zoneFolderChanged() {
     // The folders hold other files too; only a change of a zone file counts.
     QByteArray identity;
     for (const QString& file : std::as_const(zoneFiles_))
@@ -117,10 +74,6 @@ void TimerFdClockWatch::zoneFolderChanged() {
         return;
     zoneIdentity_ = identity;
     ReloadLocalZone();
-    changed();
-}
-
-void TimerFdClockWatch::changed() {
     if (changed_)
         changed_();
 }
