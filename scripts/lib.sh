@@ -1,7 +1,7 @@
 # Shared by the scripts: installs the Debian packages a fresh machine lacks.
 
 # Packages needed to build and run the program.
-RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-wayland fonts-dejavu-core fonts-vlgothic)
+RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libxcb1-dev qt6-wayland fonts-dejavu-core fonts-vlgothic)
 # Further packages needed by the tests.
 TEST_PACKAGES=(libgtest-dev libsm-dev xvfb xauth xfonts-base xdotool faketime openbox imagemagick x11-utils
                desktop-file-utils python3 clang libclang-rt-14-dev

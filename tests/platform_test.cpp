@@ -3,6 +3,7 @@
 #include "platform/Alarm.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/InstanceClaim.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
 #include "platform/ZoneWatch.h"
@@ -19,7 +20,9 @@
 
 #include <algorithm>
 
+#include <csignal>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace varnel {
@@ -494,6 +497,75 @@ TEST(FileChooser, FilterTextAndWhatEachEntryLists) {
     for (const auto& c : cases)
         EXPECT_EQ(FilterShows(c.pattern, QFileInfo(dir.filePath(c.name))), c.shown)
             << c.pattern << " " << c.name;
+}
+
+// The claim on a settings file: named for the file however its path is
+// written; taken by the first copy; held while that copy runs, when a second
+// start hands its tokens over; free again once the holder was killed.
+TEST_F(TempFolder, OneClaimPerSettingsFile) {
+    const QString file = at("config/Varnel/Varnel.conf");
+    EXPECT_EQ(InstanceClaim::NameFor(file),
+              InstanceClaim::NameFor(at("config//Varnel/./Varnel.conf")));
+    EXPECT_NE(InstanceClaim::NameFor(file), InstanceClaim::NameFor(at("other/Varnel/Varnel.conf")));
+
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("runtime"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
+    ::chmod(QFile::encodeName(at("runtime")).constData(), 0700);
+    ::chmod(QFile::encodeName(at("shared")).constData(), 0755);
+    using S = InstanceClaim::State;
+    EXPECT_EQ(InstanceClaim(QString(), file).state(), S::Unavailable);
+    EXPECT_EQ(InstanceClaim(at("shared"), file).state(), S::Unavailable); // not private
+
+    // Held by a copy that was killed: the next start takes the claim.
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t killed = ::fork();
+    if (killed == 0) {
+        InstanceClaim held(at("runtime"), file);
+        (void)!::write(ready[1], held.state() == S::Mine ? "m" : "x", 1);
+        ::pause();
+    }
+    char state = 0;
+    ASSERT_EQ(::read(ready[0], &state, 1), 1);
+    EXPECT_EQ(state, 'm');
+    EXPECT_EQ(InstanceClaim(at("runtime"), file).state(), S::HeldElsewhere);
+    ::kill(killed, SIGKILL);
+    ::waitpid(killed, nullptr, 0);
+
+    InstanceClaim first(at("runtime"), file);
+    ASSERT_EQ(first.state(), S::Mine);
+    std::optional<ShowRequest> shown;
+    first.serve([&](const ShowRequest& request) { shown = request; });
+    InstanceClaim second(at("runtime"), file);
+    EXPECT_EQ(second.state(), S::HeldElsewhere);
+    EXPECT_EQ(second.holder(), qint64(::getpid()));
+    EXPECT_TRUE(second.handOver({"wayland-token", "x11_TIME42"}));
+    for (QDeadlineTimer deadline(5000); !shown && !deadline.hasExpired();)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    ASSERT_TRUE(shown.has_value());
+    EXPECT_EQ(shown->activationToken, "wayland-token");
+    EXPECT_EQ(shown->startupId, "x11_TIME42");
+    EXPECT_EQ(InstanceClaim(at("runtime"), at("other/Varnel/Varnel.conf")).state(), S::Mine);
+}
+
+TEST(InstanceClaim, OnlyAShowRequestIsTaken) {
+    const QByteArray tokens = "varnel-show\nXDG_ACTIVATION_TOKEN=abc\nDESKTOP_STARTUP_ID=d_TIME1\n";
+    const std::pair<QByteArray, bool> cases[] = {
+        {tokens, true},
+        {"varnel-show\n", true},
+        {"varnel-show\nXDG_ACTIVATION_TOKEN=abc", false},   // cut short
+        {"varnel-show\nXDG_ACTIVATION_TOKEN=a b\n", false}, // a blank
+        {"varnel-show\nXDG_ACTIVATION_TOKEN=\n", false},    // empty
+        {"varnel-show\nDESKTOP_STARTUP_ID=a\nDESKTOP_STARTUP_ID=b\n", false},
+        {"varnel-show\nHOME=/tmp\n", false},
+        {"quit\n", false},
+        {"varnel-show\nXDG_ACTIVATION_TOKEN=" + QByteArray(1100, 'a') + "\n", false},
+    };
+    for (const auto& [bytes, taken] : cases)
+        EXPECT_EQ(ShowRequest::decode(bytes).has_value(), taken) << bytes.left(60).constData();
+    EXPECT_EQ(ShowRequest::decode(tokens)->encode(), tokens);
 }
 
 } // namespace

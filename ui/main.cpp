@@ -2,10 +2,12 @@
 #include "platform/Alarm.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "platform/InstanceClaim.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
 #include "platform/StopSignals.h"
 #include "platform/ZoneWatch.h"
+#include "platform/gui/Activation.h"
 #include "platform/gui/Display.h"
 #include "platform/gui/QtFileDialog.h"
 #include "platform/gui/QtMessageBox.h"
@@ -20,6 +22,20 @@ int main(int argc, char** argv) {
     using namespace varnel;
     // The program takes nothing on its command line.
     int qtArgc = argc > 0 ? 1 : 0;
+
+    // One window per settings file: a copy started while another is open
+    // hands its launcher's token over and leaves, before anything of the
+    // opening sequence (and before the toolkit, which would take the token).
+    IniSettingsBackend settings;
+    InstanceClaim claim(qEnvironmentVariable("XDG_RUNTIME_DIR"),
+                        settings.fileFor(QStringLiteral("Varnel")));
+    if (claim.state() == InstanceClaim::State::HeldElsewhere) {
+        claim.handOver(ShowRequest::fromEnvironment());
+        std::fprintf(stderr, "Varnel is already open (process %lld)\n",
+                     static_cast<long long>(claim.holder()));
+        return 0;
+    }
+
     BeginDisplayGuard();
     QApplication app(qtArgc, argv);
     EndDisplayGuard();
@@ -39,7 +55,6 @@ int main(int argc, char** argv) {
     ExecutableFolder folder;
     XdgStateFolder stateFolder(QStringLiteral("Varnel"));
     Cp932Appender appender;
-    IniSettingsBackend settings;
     QtMessageBox messages(QStringLiteral("Varnel"));
     QtFileDialog fileDialog;
     frmTockle window(Services{clock, alarm, zoneWatch, starter, files, folder, stateFolder,
@@ -82,5 +97,6 @@ int main(int argc, char** argv) {
     if (window.unloaded())
         return 0;
     window.show();
+    claim.serve([&window](const ShowRequest& request) { BringForward(&window, request); });
     return app.exec();
 }

@@ -153,8 +153,26 @@ case_started_window_gets_focus() {
     [ "$(cat "$d/probe.focus")" = focused ] || fail "its window did not get the focus" || return 1
 }
 
+# A second start on the same settings hands its launcher's token over and
+# leaves; the open window asks the compositor for the focus with that token.
+# (Which tokens earn the focus is the compositor's policy: mutter's are those
+# its shell made for a user's click, which no headless lane can make.)
+case_second_start_hands_over() {
+    local d=$WORK/second token=varnel-lane-$$
+    start_app "$d" || return 1
+    local first=$APP_PID status=0
+    XDG_CONFIG_HOME=$d/config XDG_ACTIVATION_TOKEN=$token timeout 10 "$d/prog/varnel" \
+        2>"$d/second.err" || status=$?
+    [ "$status" -eq 0 ] && grep -qx "Varnel is already open (process $first)" "$d/second.err" ||
+        fail "second start: status $status, $(cat "$d/second.err")" || return 1
+    wait_for 10 grep -q "xdg_activation_v1@[0-9]*\.activate(\"$token\", wl_surface@" \
+        "$d/client.log" || fail "the token was not passed on" || return 1
+    [ "$(log_count "$d" "プログラム起動")" -eq 1 ] || fail "log: $(log_text "$d")" || return 1
+}
+
 start_server
 cases=(case_names_and_launch)
 [ -n "$PROBE" ] && [[ $backend = mutter || $backend = kwin ]] && cases+=(case_started_window_gets_focus)
+[ "$backend" = mutter ] && cases+=(case_second_start_hands_over)
 [ -n "${A11Y_CASES:-}" ] && cases=($A11Y_CASES)
 run_cases "a11y $backend" "${cases[@]}" case_display_lost_while_armed

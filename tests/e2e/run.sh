@@ -228,7 +228,38 @@ case_stepper() {
     esac
 }
 
+# A second start on the same settings brings the open window forward and
+# leaves; other settings open a window of their own; a copy that was killed
+# leaves no claim behind.
+case_second_start() {
+    local d=$WORK/second
+    launch_app "$d"
+    local first=$APP_PID first_wid=$WID
+    xdotool windowminimize --sync "$first_wid"
+    local t0 status=0
+    t0=$(date +%s%N)
+    XDG_CONFIG_HOME=$d/config DESKTOP_STARTUP_ID=varnel-e2e_TIME0 timeout 10 \
+        "$d/prog/varnel" 2>"$d/second.err" || status=$?
+    local ms=$((($(date +%s%N) - t0) / 1000000))
+    [ "$status" -eq 0 ] && [ "$ms" -lt 2000 ] || fail "second start: status $status after $ms ms" || return 1
+    grep -qx "Varnel is already open (process $first)" "$d/second.err" ||
+        fail "second start said: $(cat "$d/second.err")" || return 1
+    wait_for 10 sh -c "[ \"\$(xdotool getactivewindow 2>/dev/null)\" = $first_wid ]" ||
+        fail "the open window is not active" || return 1
+    xwininfo -id "$first_wid" | grep -q IsViewable || fail "the open window is not shown" || return 1
+    [ "$(log_count "$d" "プログラム起動")" -eq 1 ] || fail "log: $(log_text "$d")" || return 1
+
+    launch_app "$WORK/second-other"
+    [ "$(xdotool search --onlyvisible --name '^Oribeth$' | wc -l)" -eq 2 ] ||
+        fail "other settings: not two windows" || return 1
+
+    kill -KILL "$first"
+    launch_app "$d" || return 1
+    [ "$(log_count "$d" "プログラム起動")" -eq 2 ] || fail "after a kill: $(log_text "$d")" || return 1
+}
+
 start_x
 run_cases e2e ${E2E_CASES:-case_first_run_and_launch case_rejections case_sigterm_while_armed \
     case_session_save_and_logoff \
-    case_stepper case_missing_file_and_odd_path case_spring_forward_gap case_chooser_typed_path}
+    case_stepper case_missing_file_and_odd_path case_spring_forward_gap case_chooser_typed_path \
+    case_second_start}
