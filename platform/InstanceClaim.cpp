@@ -152,12 +152,11 @@ InstanceClaim::InstanceClaim(const QString& runtimeFolder, const QString& settin
     if (!PrivateFolder(runtimeFolder))
         return;
     const QString base = runtimeFolder + QLatin1Char('/') + NameFor(settingsFile);
-    lockPath_ = base + QStringLiteral(".lock");
     socketPath_ = base + QStringLiteral(".socket");
     sockaddr_un address;
     if (!SocketAddress(socketPath_, address))
         return;
-    lockFd_ = ::open(QFile::encodeName(lockPath_).constData(),
+    lockFd_ = ::open(QFile::encodeName(base + QStringLiteral(".lock")).constData(),
                      O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lockFd_ < 0)
         return;

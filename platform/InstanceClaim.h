@@ -68,7 +68,6 @@ private:
 
     State state_ = State::Unavailable;
     qint64 holder_ = 0;
-    QString lockPath_;
     QString socketPath_;
     int lockFd_ = -1;
     int socketFd_ = -1; // listening when Mine, connected when HeldElsewhere
