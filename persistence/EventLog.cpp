@@ -40,8 +40,9 @@ QString EventLog::choosePath() const {
         return folder + QStringLiteral("Varnel.LOG");
     };
     const QString folder = folder_.path();
-    if (!folder.isEmpty() && appender_.isOwnAppendable(in(folder)))
-        return in(folder);
+    const QString beside = folder.isEmpty() ? QString() : in(folder);
+    if (!beside.isEmpty() && appender_.isOwnAppendable(beside))
+        return beside;
     const QString state = stateFolder_.createIfAbsent();
     return state.isEmpty() ? QString() : in(state);
 }

@@ -32,8 +32,6 @@ void WallClockAlarm::setCallback(std::function<void()> woken) {
 }
 
 void WallClockAlarm::arm(Instant at) {
-    if (fd_ < 0)
-        return;
     itimerspec expiry = {};
     const Instant when = std::max<Instant>(at, 1); // zero would disarm it
     expiry.it_value.tv_sec = static_cast<time_t>(when / 1000);
@@ -44,8 +42,6 @@ void WallClockAlarm::arm(Instant at) {
 }
 
 void WallClockAlarm::cancel() {
-    if (fd_ < 0)
-        return;
     const itimerspec off = {};
     ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &off, nullptr);
 }

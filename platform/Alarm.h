@@ -32,7 +32,8 @@ public:
     explicit WallClockAlarm(QObject* parent = nullptr);
     ~WallClockAlarm() override;
 
-    // The errno of a timer that could not be made; 0 when it works.
+    // The errno of a timer that could not be made, which the program cannot
+    // run without; 0 when it works.
     int error() const { return error_; }
 
     void setCallback(std::function<void()> woken) override;

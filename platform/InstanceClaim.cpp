@@ -152,9 +152,7 @@ InstanceClaim::InstanceClaim(const QString& runtimeFolder, const QString& settin
     if (!PrivateFolder(runtimeFolder))
         return;
     const QString base = runtimeFolder + QLatin1Char('/') + NameFor(settingsFile);
-    socketPath_ = base + QStringLiteral(".socket");
-    sockaddr_un address;
-    if (!SocketAddress(socketPath_, address))
+    if (!SocketAddress(base + QStringLiteral(".socket"), address_))
         return;
     lockFd_ = ::open(QFile::encodeName(base + QStringLiteral(".lock")).constData(),
                      O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -163,11 +161,13 @@ InstanceClaim::InstanceClaim(const QString& runtimeFolder, const QString& settin
     // A copy that has just taken the lock listens a moment later; one that
     // was killed has let go of the lock, whatever it left behind.
     for (QDeadlineTimer deadline(800);; QThread::msleep(10)) {
-        if (tryLock())
+        if (::flock(lockFd_, LOCK_EX | LOCK_NB) == 0) {
+            listen();
             return;
+        }
         if (errno != EWOULDBLOCK)
             break;
-        if (tryConnect() || deadline.hasExpired()) {
+        if (connectToHolder() || deadline.hasExpired()) {
             state_ = State::HeldElsewhere;
             char pid[32] = {};
             if (::pread(lockFd_, pid, sizeof pid - 1, 0) > 0)
@@ -184,28 +184,24 @@ InstanceClaim::~InstanceClaim() {
     if (socketFd_ >= 0)
         ::close(socketFd_);
     if (state_ == State::Mine)
-        ::unlink(QFile::encodeName(socketPath_).constData());
+        ::unlink(address_.sun_path);
     if (lockFd_ >= 0)
         ::close(lockFd_); // lets go of the lock
 }
 
-bool InstanceClaim::tryLock() {
-    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0)
-        return false;
+void InstanceClaim::listen() {
     // Whoever finds the claim held reads who holds it here.
     const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
     if (::ftruncate(lockFd_, 0) == 0)
         (void)!::pwrite(lockFd_, pid.constData(), pid.size(), 0);
-    const QByteArray name = QFile::encodeName(socketPath_);
-    ::unlink(name.constData()); // left by a copy that was killed
-    sockaddr_un address;
+    ::unlink(address_.sun_path); // left by a copy that was killed
     socketFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (socketFd_ >= 0 && SocketAddress(socketPath_, address) &&
-        ::bind(socketFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        ::chmod(name.constData(), 0600) == 0 && ::listen(socketFd_, 8) == 0) {
+    if (socketFd_ >= 0 &&
+        ::bind(socketFd_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 0 &&
+        ::chmod(address_.sun_path, 0600) == 0 && ::listen(socketFd_, 8) == 0) {
         state_ = State::Mine;
         holder_ = ::getpid();
-        return true;
+        return;
     }
     // Held but deaf: no use to anyone, so let go and open as if unclaimed.
     if (socketFd_ >= 0)
@@ -213,22 +209,17 @@ bool InstanceClaim::tryLock() {
     socketFd_ = -1;
     ::close(lockFd_);
     lockFd_ = -1;
-    state_ = State::Unavailable;
-    errno = 0;
-    return true;
 }
 
-bool InstanceClaim::tryConnect() {
-    sockaddr_un address;
+bool InstanceClaim::connectToHolder() {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0)
-        return false;
-    if (SocketAddress(socketPath_, address) &&
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    if (fd >= 0 &&
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) == 0) {
         socketFd_ = fd;
         return true;
     }
-    ::close(fd);
+    if (fd >= 0)
+        ::close(fd);
     return false;
 }
 

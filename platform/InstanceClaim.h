@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <sys/un.h>
 
 class QSocketNotifier;
 
@@ -62,13 +63,13 @@ public:
     void serve(std::function<void(const ShowRequest&)> show);
 
 private:
-    bool tryLock();
-    bool tryConnect();
+    void listen();
+    bool connectToHolder();
     void accept();
 
     State state_ = State::Unavailable;
     qint64 holder_ = 0;
-    QString socketPath_;
+    sockaddr_un address_ = {}; // of the socket beside the lock
     int lockFd_ = -1;
     int socketFd_ = -1; // listening when Mine, connected when HeldElsewhere
     QSocketNotifier* notifier_ = nullptr;
