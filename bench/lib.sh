@@ -1,7 +1,7 @@
 # Shared by the benchmarks: a release build and a display of their own.
 # Usage: . bench/lib.sh   (from the project root)
 . scripts/lib.sh
-ensure_packages "${RUN_PACKAGES[@]}" xvfb xauth xfonts-base xdotool openbox bc
+ensure_packages "${RUN_PACKAGES[@]}" xvfb xauth xfonts-base xdotool x11-utils openbox bc
 build_release
 VARNEL=$PWD/build/release/varnel
 . tests/e2e/lib.sh

@@ -11,10 +11,30 @@
 
 namespace varnel {
 
+namespace {
+
+// Every aim: an absolute moment of the wall clock, and word of each setting
+// of the clock while armed.
+constexpr int kAimFlags = TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET;
+
+} // namespace
+
 WallClockAlarm::WallClockAlarm(QObject* parent) : QObject(parent) {
     fd_ = ::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC);
     if (fd_ < 0) {
         error_ = errno;
+        return;
+    }
+    // Proven once, as every launch will use it: armed a day ahead, then
+    // disarmed. A kernel or sandbox that refuses either has no timer to give.
+    itimerspec ahead = {};
+    ahead.it_value.tv_sec = std::time(nullptr) + 86400;
+    const itimerspec off = {};
+    if (::timerfd_settime(fd_, kAimFlags, &ahead, nullptr) != 0 ||
+        ::timerfd_settime(fd_, 0, &off, nullptr) != 0) {
+        error_ = errno;
+        ::close(fd_);
+        fd_ = -1;
         return;
     }
     notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
@@ -36,14 +56,25 @@ void WallClockAlarm::arm(Instant at) {
     const Instant when = std::max<Instant>(at, 1); // zero would disarm it
     expiry.it_value.tv_sec = static_cast<time_t>(when / 1000);
     expiry.it_value.tv_nsec = static_cast<long>(when % 1000) * 1'000'000;
-    // ECANCELED here reports a setting of the clock since the last aim; the
-    // new aim is taken all the same, and the next read reports it again.
-    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &expiry, nullptr);
+    // ECANCELED: the clock was set since the last aim, and nobody has read
+    // the timer since. The kernel has taken this aim all the same, and
+    // forgotten the setting; but the aim was made from a reading taken before
+    // it. The caller is woken, as for the setting itself, to read the clock
+    // again and aim anew.
+    if (::timerfd_settime(fd_, kAimFlags, &expiry, nullptr) != 0 && errno == ECANCELED)
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (woken_)
+                    woken_();
+            },
+            Qt::QueuedConnection);
 }
 
 void WallClockAlarm::cancel() {
+    // Disarmed without CANCEL_ON_SET: a setting of the clock wakes nobody.
     const itimerspec off = {};
-    ::timerfd_settime(fd_, TFD_TIMER_ABSTIME, &off, nullptr);
+    ::timerfd_settime(fd_, 0, &off, nullptr);
 }
 
 void WallClockAlarm::readable() {

@@ -32,8 +32,9 @@ public:
     explicit WallClockAlarm(QObject* parent = nullptr);
     ~WallClockAlarm() override;
 
-    // The errno of a timer that could not be made, which the program cannot
-    // run without; 0 when it works.
+    // The errno of a timer that could not be made, or that refused to be
+    // armed as every launch arms it (tried once here); the program cannot run
+    // without it. 0 when it works.
     int error() const { return error_; }
 
     void setCallback(std::function<void()> woken) override;

@@ -46,8 +46,8 @@ QString XdgStateFolder::createIfAbsent() const {
         base = home + QStringLiteral("/.local/state");
     }
     const QString folder = QDir::cleanPath(base + QLatin1Char('/') + application_);
-    // Each folder that has to be made is the user's alone, as the base
-    // directory specification asks.
+    // Each folder that has to be made is the user's alone, as the XDG
+    // base-directory rules ask.
     QString made;
     for (const QString& part : folder.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
         made += QLatin1Char('/') + part;
@@ -76,13 +76,14 @@ bool InSystemFolder(const QString& folder) {
     return false;
 }
 
-// Whether `path` (and, when it is a link, the link itself) exists and belongs
-// to this user.
-bool OwnedByUser(const QByteArray& path) {
+// Whether `folder` (or the folder a link there names) belongs to this user
+// and nobody else may write in it: no group or other write bit.
+bool FolderOfUserAlone(const QByteArray& folder) {
     struct stat st = {};
-    if (::lstat(path.constData(), &st) != 0 || st.st_uid != ::geteuid())
+    if (::lstat(folder.constData(), &st) != 0 || st.st_uid != ::geteuid())
         return false;
-    return ::stat(path.constData(), &st) == 0 && st.st_uid == ::geteuid();
+    return ::stat(folder.constData(), &st) == 0 && st.st_uid == ::geteuid() &&
+           S_ISDIR(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 } // namespace
@@ -90,12 +91,16 @@ bool OwnedByUser(const QByteArray& path) {
 bool Cp932Appender::isOwnAppendable(const QString& file) const {
     const QString folder = QDir::cleanPath(QFileInfo(file).absolutePath());
     const QByteArray folderName = QFile::encodeName(folder);
-    if (InSystemFolder(folder) || !OwnedByUser(folderName) || !RegularFileOrAbsent(file))
+    if (InSystemFolder(folder) || !FolderOfUserAlone(folderName))
         return false;
+    // A file already there: the user's own regular file, never a link, which
+    // could point anywhere.
     const QByteArray name = QFile::encodeName(file);
-    if (::access(name.constData(), F_OK) == 0)
-        return OwnedByUser(name) && ::access(name.constData(), W_OK) == 0;
-    return ::access(folderName.constData(), W_OK | X_OK) == 0;
+    struct stat st = {};
+    if (::lstat(name.constData(), &st) == 0)
+        return S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+               ::access(name.constData(), W_OK) == 0;
+    return errno == ENOENT && ::access(folderName.constData(), W_OK | X_OK) == 0;
 }
 
 QByteArray EncodeCp932(const QString& text) {

@@ -61,10 +61,11 @@ private:
 class ILineAppender {
 public:
     virtual ~ILineAppender() = default;
-    // Whether `file` is this user's own to append to: it is a writable
-    // regular file, or absent in a folder that lets the user create it; the
-    // folder, and the file when it exists, belong to the user; and the folder
-    // is none of the system's (the root folder, /usr, /opt, /etc and the like).
+    // Whether `file` is this user's own to append to, where nobody else can
+    // write: the folder belongs to the user, has no group or other write bit
+    // and is none of the system's (the root folder, /usr, /opt, /etc and the
+    // like); the file is absent, or a regular file of the user's (not a link)
+    // that the user can write.
     virtual bool isOwnAppendable(const QString& file) const = 0;
     // Opens `file` for appending (creating it when absent), writes `line` in
     // CP932 followed by CR LF when a line is given, and closes the file.

@@ -5,10 +5,12 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 extern char** environ;
 
@@ -26,6 +28,19 @@ void reapWhenDone(pid_t pid) {
     }).detach();
 }
 
+// This process's environment less the launcher's tokens, which were made
+// for Varnel's own window: a program started from here is no launch of the
+// desktop's, as every launcher does for a program the tokens were not made for.
+std::vector<char*> StartedEnvironment() {
+    std::vector<char*> out;
+    for (char** entry = environ; *entry; ++entry)
+        if (std::strncmp(*entry, "XDG_ACTIVATION_TOKEN=", 21) != 0 &&
+            std::strncmp(*entry, "DESKTOP_STARTUP_ID=", 19) != 0)
+            out.push_back(*entry);
+    out.push_back(nullptr);
+    return out;
+}
+
 } // namespace
 
 bool DetachedProcessStarter::start(const QString& command) {
@@ -41,7 +56,7 @@ bool DetachedProcessStarter::start(const QString& command) {
     // posix_spawn rather than fork: no copy of this whole process is made,
     // and a failed exec (no interpreter, not a program) is reported here.
     // The child gets a session of its own, default signal handling and an
-    // empty signal mask, and this process's environment.
+    // empty signal mask, and this process's environment less the tokens.
     posix_spawnattr_t attributes;
     if (::posix_spawnattr_init(&attributes) != 0)
         return false;
@@ -55,7 +70,9 @@ bool DetachedProcessStarter::start(const QString& command) {
                                POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
     char* argv[] = {const_cast<char*>(path.constData()), nullptr};
     pid_t pid = 0;
-    const int error = ::posix_spawn(&pid, path.constData(), nullptr, &attributes, argv, environ);
+    std::vector<char*> environment = StartedEnvironment();
+    const int error =
+        ::posix_spawn(&pid, path.constData(), nullptr, &attributes, argv, environment.data());
     ::posix_spawnattr_destroy(&attributes);
     if (error != 0)
         return false;

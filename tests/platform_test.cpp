@@ -19,6 +19,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
+#include <memory>
 
 #include <csignal>
 #include <sys/stat.h>
@@ -224,6 +226,17 @@ TEST_F(Appender, ReportsFailureForFoldersAndMissingFolders) {
     EXPECT_FALSE(appender.isOwnAppendable(at("Varnel.LOG")));
     EXPECT_FALSE(appender.isOwnAppendable(at("gone/Varnel.LOG")));
     EXPECT_TRUE(appender.isOwnAppendable(at("new.LOG")));
+    // The user's own folder, but one that others may write in, or a link
+    // named like the log: either could send the lines anywhere.
+    ASSERT_TRUE(WriteAll(at("own.LOG"), ""));
+    ASSERT_TRUE(QFile::link(at("own.LOG"), at("link.LOG")));
+    EXPECT_TRUE(appender.isOwnAppendable(at("own.LOG")));
+    EXPECT_FALSE(appender.isOwnAppendable(at("link.LOG")));
+    for (const mode_t open : {0770, 0707, 01777}) {
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), open), 0);
+        EXPECT_FALSE(appender.isOwnAppendable(at("own.LOG"))) << std::oct << open;
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0700), 0);
     // Folders the user may write in but does not own: a system folder (root
     // writes there), and another user's folder open to all (/tmp for anyone
     // but root, who is given one).
@@ -242,7 +255,7 @@ TEST_F(Appender, ReportsFailureForFoldersAndMissingFolders) {
     EXPECT_FALSE(appender.isOwnAppendable(others + "/Varnel.LOG"));
 }
 
-TEST_F(TempFolder, StateFolderIsMadePrivateWhereTheBaseDirectorySpecificationSays) {
+TEST_F(TempFolder, StateFolderIsMadePrivateWhereTheXdgBaseDirectoryRulesSay) {
     const QByteArray home = qgetenv("HOME");
     const QByteArray state = qgetenv("XDG_STATE_HOME");
     const struct {
@@ -367,10 +380,15 @@ TEST_F(Starter, StartsTheWholeTextAsOneProgramWithTheSessionEnvironment) {
     qunsetenv("QT_QPA_PLATFORM");
     qputenv("WAYLAND_DISPLAY", "wayland-test");
     const QSet<QByteArray> before = OwnEnvironment();
+    // The launcher's tokens were for this program's window, not for those it starts.
+    qputenv("XDG_ACTIVATION_TOKEN", "launcher-token");
+    qputenv("DESKTOP_STARTUP_ID", "launcher_TIME1");
     BeginDisplayGuard();
     EXPECT_EQ(qgetenv("QT_QPA_PLATFORM"), "wayland;xcb");
     EndDisplayGuard();
-    EXPECT_EQ(OwnEnvironment(), before);
+    const QSet<QByteArray> tokens{"XDG_ACTIVATION_TOKEN=launcher-token",
+                                  "DESKTOP_STARTUP_ID=launcher_TIME1"};
+    EXPECT_EQ(OwnEnvironment() - tokens, before);
     const QString oldCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     const struct {
@@ -390,6 +408,8 @@ TEST_F(Starter, StartsTheWholeTextAsOneProgramWithTheSessionEnvironment) {
         EXPECT_EQ(QSet<QByteArray>(env.begin(), env.end() - 1), before);
     }
     qunsetenv("WAYLAND_DISPLAY");
+    qunsetenv("XDG_ACTIVATION_TOKEN");
+    qunsetenv("DESKTOP_STARTUP_ID");
     EXPECT_FALSE(QFileInfo::exists(at("pwned")));
     // Each child is waited for once it ends: none is left behind as a zombie.
     for (int i = 0; i < 200 && Children() > 0; ++i)
@@ -499,14 +519,40 @@ TEST(FileChooser, FilterTextAndWhatEachEntryLists) {
             << c.pattern << " " << c.name;
 }
 
+// A start on `file`, from a thread of its own while this one serves: what
+// it found, and who answered.
+std::pair<InstanceClaim::State, qint64> StartOn(const QString& runtime, const QString& file,
+                                                const ShowRequest& request = {},
+                                                int patienceMs = 3000) {
+    auto start = std::async(std::launch::async, [=] {
+        InstanceClaim claim(runtime, file, request, patienceMs);
+        return std::pair(claim.state(), claim.holder());
+    });
+    while (start.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return start.get();
+}
+
+bool Sticky(const QString& path) {
+    struct stat st = {};
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & S_ISVTX);
+}
+
 // The claim on a settings file: named for the file however its path is
-// written; taken by the first copy; held while that copy runs, when a second
-// start hands its tokens over; free again once the holder was killed.
+// written, before and after its folder is made; taken by the first copy;
+// answered by it once shown; a holder that does not answer is reported, a
+// killed one's claim taken, a closing one's given up to the start waiting.
 TEST_F(TempFolder, OneClaimPerSettingsFile) {
     const QString file = at("config/Varnel/Varnel.conf");
     EXPECT_EQ(InstanceClaim::NameFor(file),
               InstanceClaim::NameFor(at("config//Varnel/./Varnel.conf")));
     EXPECT_NE(InstanceClaim::NameFor(file), InstanceClaim::NameFor(at("other/Varnel/Varnel.conf")));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("real"));
+    ASSERT_TRUE(QFile::link(at("real"), at("linked")));
+    const QString unmade = InstanceClaim::NameFor(at("linked/Varnel/Varnel.conf"));
+    ASSERT_TRUE(QDir(dir.path()).mkpath("real/Varnel"));
+    EXPECT_EQ(InstanceClaim::NameFor(at("linked/Varnel/Varnel.conf")), unmade);
+    EXPECT_EQ(InstanceClaim::NameFor(at("real/Varnel/Varnel.conf")), unmade);
 
     int argc = 0;
     QCoreApplication app(argc, nullptr);
@@ -514,40 +560,69 @@ TEST_F(TempFolder, OneClaimPerSettingsFile) {
     ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
     ::chmod(QFile::encodeName(at("runtime")).constData(), 0700);
     ::chmod(QFile::encodeName(at("shared")).constData(), 0755);
+    const QString runtime = at("runtime");
     using S = InstanceClaim::State;
     EXPECT_EQ(InstanceClaim(QString(), file).state(), S::Unavailable);
     EXPECT_EQ(InstanceClaim(at("shared"), file).state(), S::Unavailable); // not private
 
-    // Held by a copy that was killed: the next start takes the claim.
+    // A holder that never answers (stopped, hung) is named; once it was
+    // killed, the next start takes the claim.
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    const pid_t killed = ::fork();
-    if (killed == 0) {
-        InstanceClaim held(at("runtime"), file);
+    const pid_t silent = ::fork();
+    if (silent == 0) {
+        InstanceClaim held(runtime, file);
         (void)!::write(ready[1], held.state() == S::Mine ? "m" : "x", 1);
         ::pause();
     }
     char state = 0;
     ASSERT_EQ(::read(ready[0], &state, 1), 1);
     EXPECT_EQ(state, 'm');
-    EXPECT_EQ(InstanceClaim(at("runtime"), file).state(), S::HeldElsewhere);
-    ::kill(killed, SIGKILL);
-    ::waitpid(killed, nullptr, 0);
+    EXPECT_EQ(StartOn(runtime, file, {}, 500), std::pair(S::Silent, qint64(silent)));
+    ::kill(silent, SIGKILL);
+    ::waitpid(silent, nullptr, 0);
 
-    InstanceClaim first(at("runtime"), file);
-    ASSERT_EQ(first.state(), S::Mine);
+    auto first = std::make_unique<InstanceClaim>(runtime, file);
+    ASSERT_EQ(first->state(), S::Mine);
+    const QString base = runtime + "/" + InstanceClaim::NameFor(file);
+    EXPECT_TRUE(Sticky(base + ".lock"));
+    EXPECT_TRUE(Sticky(base + ".socket"));
     std::optional<ShowRequest> shown;
-    first.serve([&](const ShowRequest& request) { shown = request; });
-    InstanceClaim second(at("runtime"), file);
-    EXPECT_EQ(second.state(), S::HeldElsewhere);
-    EXPECT_EQ(second.holder(), qint64(::getpid()));
-    EXPECT_TRUE(second.handOver({"wayland-token", "x11_TIME42"}));
-    for (QDeadlineTimer deadline(5000); !shown && !deadline.hasExpired();)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    ASSERT_TRUE(shown.has_value());
-    EXPECT_EQ(shown->activationToken, "wayland-token");
-    EXPECT_EQ(shown->startupId, "x11_TIME42");
-    EXPECT_EQ(InstanceClaim(at("runtime"), at("other/Varnel/Varnel.conf")).state(), S::Mine);
+    bool refuse = false;
+    first->serve([&](const ShowRequest& request) {
+        shown = request;
+        if (refuse) // as when the window closes with this start on its way
+            first->release();
+    });
+    const ShowRequest largest{QByteArray(ShowRequest::kMaxToken, 'w'),
+                              QByteArray(ShowRequest::kMaxToken, 'x')};
+    const struct {
+        const char* what;
+        ShowRequest request;
+        bool removeLock;
+        S expected;
+    } rows[] = {
+        {"answered", {"wayland-token", "x11_TIME42"}, false, S::Shown},
+        {"the largest request", largest, false, S::Shown},
+        {"its lock file removed", {"t", ""}, true, S::Shown},
+    };
+    for (const auto& row : rows) {
+        shown.reset();
+        if (row.removeLock) {
+            ASSERT_TRUE(QFile::remove(base + ".lock"));
+        }
+        EXPECT_EQ(StartOn(runtime, file, row.request), std::pair(row.expected, qint64(::getpid())))
+            << row.what;
+        ASSERT_TRUE(shown.has_value()) << row.what;
+        EXPECT_EQ(shown->activationToken, row.request.activationToken) << row.what;
+        EXPECT_EQ(shown->startupId, row.request.startupId) << row.what;
+    }
+    // The holder gives the claim up instead of answering: the start takes it.
+    refuse = true;
+    EXPECT_EQ(StartOn(runtime, file).first, S::Mine);
+    EXPECT_TRUE(shown.has_value());
+    first.reset();
+    EXPECT_EQ(InstanceClaim(runtime, at("other/Varnel/Varnel.conf")).state(), S::Mine);
 }
 
 TEST(InstanceClaim, OnlyAShowRequestIsTaken) {
@@ -561,7 +636,8 @@ TEST(InstanceClaim, OnlyAShowRequestIsTaken) {
         {"varnel-show\nDESKTOP_STARTUP_ID=a\nDESKTOP_STARTUP_ID=b\n", false},
         {"varnel-show\nHOME=/tmp\n", false},
         {"quit\n", false},
-        {"varnel-show\nXDG_ACTIVATION_TOKEN=" + QByteArray(1100, 'a') + "\n", false},
+        {"varnel-show\nXDG_ACTIVATION_TOKEN=" + QByteArray(513, 'a') + "\n", false},
+        {"varnel-show\n" + QByteArray(2100, '\n'), false},
     };
     for (const auto& [bytes, taken] : cases)
         EXPECT_EQ(ShowRequest::decode(bytes).has_value(), taken) << bytes.left(60).constData();

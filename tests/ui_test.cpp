@@ -299,10 +299,18 @@ private slots:
         open();
         txtTime()->setText(time);
         txtFile()->setText(file);
-        QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
         if (armedTime.isEmpty()) {
-            QCOMPARE(messages.shown, QStringList{message});
+            // Pressed as a screen reader presses it: the focus stays in the
+            // field, until the box takes it away with the window's.
             QLineEdit* field = message.startsWith(QStringLiteral("起動")) ? txtTime() : txtFile();
+            field->setFocus();
+            field->setCursorPosition(1);
+            messages.whileShown = [] {
+                QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+                QApplication::sendEvent(QApplication::focusWidget(), &away);
+            };
+            button("cmdStart")->click();
+            QCOMPARE(messages.shown, QStringList{message});
             QTRY_COMPARE(QApplication::focusWidget(), field);
             QCOMPARE(field->selectedText(), field->text());
             QCOMPARE(window->state().LaunchTime, QStringLiteral("06:00"));
@@ -312,6 +320,7 @@ private slots:
             QCOMPARE(log().size(), 1);
             return;
         }
+        QTest::mouseClick(button("cmdStart"), Qt::LeftButton);
         QVERIFY(messages.shown.isEmpty());
         QCOMPARE(window->state().LaunchTime, armedTime);
         QCOMPARE(window->state().LaunchFile, file);
@@ -511,6 +520,16 @@ private slots:
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*paste).center());
         QTRY_COMPARE(txtTime()->text(), QStringLiteral("07X:30"));
         QCOMPARE(QApplication::focusWidget(), txtTime());
+
+        // Nor does the window coming back from another application: typing
+        // goes on where the user left off.
+        txtTime()->setCursorPosition(3);
+        QFocusEvent away(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QFocusEvent back(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(txtTime(), &away);
+        QApplication::sendEvent(txtTime(), &back);
+        QVERIFY(!txtTime()->hasSelectedText());
+        QCOMPARE(txtTime()->cursorPosition(), 3);
     }
 
     void chooserTakesTheChosenFileAtOnce() {

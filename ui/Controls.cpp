@@ -13,11 +13,29 @@ int KeyCodeOf(const QKeyEvent* event) {
     return text.isEmpty() ? 0 : text.at(0).unicode();
 }
 
+void TextBox::enter() {
+    enterPending_ = true;
+    setFocus(Qt::OtherFocusReason);
+    // Entered at once: the focus event comes now, or when the window is
+    // active again, or (already the focus of an active window) not at all.
+    if (enterPending_ && onGotFocus)
+        onGotFocus();
+    if (hasFocus())
+        enterPending_ = false;
+}
+
 void TextBox::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
-    // Back from the field's own popup (its context menu): the focus never
-    // left the field for the user, and a paste goes in at the caret.
-    if (event->reason() == Qt::PopupFocusReason)
+    // The focus entering the field inside the window (Tab, a click, a
+    // shortcut, the program) selects its text; the focus coming back to it,
+    // with its window from another application or from the field's own popup
+    // (its context menu), leaves the caret where the user had it.
+    const bool back = event->reason() == Qt::PopupFocusReason ||
+                      (event->reason() == Qt::ActiveWindowFocusReason && leftWithWindow_);
+    const bool entered = enterPending_ || !back;
+    enterPending_ = false;
+    leftWithWindow_ = false;
+    if (!entered)
         return;
     selectAfterClick_ = event->reason() == Qt::MouseFocusReason;
     if (onGotFocus)
@@ -27,6 +45,7 @@ void TextBox::focusInEvent(QFocusEvent* event) {
 void TextBox::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     selectAfterClick_ = false;
+    leftWithWindow_ = event->reason() == Qt::ActiveWindowFocusReason;
 }
 
 void TextBox::keyPressEvent(QKeyEvent* event) {

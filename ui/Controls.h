@@ -6,8 +6,8 @@
 namespace varnel {
 
 // A one-line text box that reports the events the window handles itself:
-// the arrival of the focus (not its return from the field's own popup), each character key (with a
-// key code the handler may set to 0 to swallow the key) and a double click.
+// the focus entering it (see focusInEvent), each character key (with a key
+// code the handler may set to 0 to swallow the key) and a double click.
 class TextBox final : public QLineEdit {
     Q_OBJECT
 public:
@@ -16,6 +16,11 @@ public:
     std::function<void()> onGotFocus;
     std::function<void(int& keyCode)> onKeyPress;
     std::function<void()> onDblClick;
+
+    // Moves the focus here for the program (after a box, at Stop): an entry
+    // like any other, also when the field had the focus before the box took
+    // it, or when the window is given the focus only later.
+    void enter();
 
 protected:
     void focusInEvent(QFocusEvent* event) override;
@@ -28,6 +33,10 @@ private:
     // The focus came with a mouse press, which placed the caret: the text is
     // selected again once that click is over, unless it dragged a selection.
     bool selectAfterClick_ = false;
+    // The field lost the focus because its window did: its return is no entry.
+    bool leftWithWindow_ = false;
+    // enter() asked for an entry the window has not yet delivered.
+    bool enterPending_ = false;
 };
 
 // The key code of a character key event: 13 for Enter (either key), the

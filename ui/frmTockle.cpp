@@ -158,7 +158,7 @@ void frmTockle::Form_Unload() {
         return;
     unloaded_ = true;
     endRepeat();
-    store_.SaveSettings(state_.LaunchTime, state_.LaunchFile);
+    store_.SaveSettings(state_.LaunchTime, state_.LaunchFile, [this] { emit settingsWritten(); });
     WriteLog(NormalEvent, EventMessage(kCloseHead, state_.LaunchTime, state_.LaunchFile));
     setKickEnabled(false);
 }
@@ -197,12 +197,12 @@ void frmTockle::cmdStart_Click() {
     const std::optional<QString> time = CheckTime(txtTime->text());
     if (!time) {
         services_.messages.show(kBadTimeMessage);
-        txtTime->setFocus();
+        txtTime->enter();
         return;
     }
     if (!CheckFile(services_.files, txtFile->text())) {
         services_.messages.show(kBadFileMessage);
-        txtFile->setFocus();
+        txtFile->enter();
         return;
     }
     state_.LaunchTime = *time;
@@ -224,7 +224,7 @@ void frmTockle::cmdStop_Click() {
     picRun->hide();
     picInput->show();
     setKickEnabled(false);
-    txtTime->setFocus();
+    txtTime->enter();
 }
 
 // ---- The launch tick ----

@@ -70,6 +70,11 @@ public:
     void tmrMouse_Timer();
     void txtFile_DblClick();
 
+signals:
+    // The closing sequence has written the settings, or failed to; any box
+    // about it comes after.
+    void settingsWritten();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;

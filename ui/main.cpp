@@ -24,16 +24,32 @@ int main(int argc, char** argv) {
     int qtArgc = argc > 0 ? 1 : 0;
 
     // One window per settings file: a copy started while another is open
-    // hands its launcher's token over and leaves, before anything of the
-    // opening sequence (and before the toolkit, which would take the token).
+    // hands its launcher's token over and leaves once that copy has shown its
+    // window, before anything of the opening sequence (and before the
+    // toolkit, which would take the token).
     IniSettingsBackend settings;
     InstanceClaim claim(qEnvironmentVariable("XDG_RUNTIME_DIR"),
-                        settings.fileFor(QStringLiteral("Varnel")));
-    if (claim.state() == InstanceClaim::State::HeldElsewhere) {
-        claim.handOver(ShowRequest::fromEnvironment());
+                        settings.fileFor(QStringLiteral("Varnel")), ShowRequest::fromEnvironment());
+    switch (claim.state()) {
+    case InstanceClaim::State::Shown:
         std::fprintf(stderr, "Varnel is already open (process %lld)\n",
                      static_cast<long long>(claim.holder()));
         return 0;
+    case InstanceClaim::State::Silent:
+        if (claim.holder() > 0)
+            std::fprintf(stderr, "varnel: the open copy (process %lld) does not answer\n",
+                         static_cast<long long>(claim.holder()));
+        else
+            std::fprintf(stderr, "varnel: the open copy does not answer\n");
+        return 1;
+    case InstanceClaim::State::Unavailable:
+        // Every start opens a window then, as where there is no runtime folder.
+        if (!claim.problem().isEmpty())
+            std::fprintf(stderr, "varnel: one window per user cannot be kept: %s\n",
+                         qPrintable(claim.problem()));
+        break;
+    case InstanceClaim::State::Mine:
+        break;
     }
 
     BeginDisplayGuard();
@@ -93,10 +109,16 @@ int main(int argc, char** argv) {
         window.Form_Unload();
     });
 
+    // A second start is served from now on: during the opening sequence its
+    // box (if the settings cannot be read) is brought forward. Once the
+    // closing sequence has written the settings, the claim is given up
+    // before any box, so that a start from then on opens a window of its own
+    // with the values just saved.
+    claim.serve([&window](const ShowRequest& request) { BringForward(&window, request); });
+    QObject::connect(&window, &frmTockle::settingsWritten, &claim, &InstanceClaim::release);
     window.Form_Load();
     if (window.unloaded())
         return 0;
     window.show();
-    claim.serve([&window](const ShowRequest& request) { BringForward(&window, request); });
     return app.exec();
 }

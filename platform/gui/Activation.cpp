@@ -56,8 +56,10 @@ void EndStartupNotice(const QWidget* window, const QByteArray& startupId) {
 } // namespace
 
 void BringForward(QWidget* window, const ShowRequest& request) {
-    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->show();
+    // Before its opening sequence has ended the window is not shown yet; the
+    // box that sequence holds open is.
+    if (!window->isHidden())
+        window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     QWidget* front = QApplication::activeModalWidget();
     if (!front)
         front = window;
@@ -66,7 +68,7 @@ void BringForward(QWidget* window, const ShowRequest& request) {
         qputenv("XDG_ACTIVATION_TOKEN", request.activationToken);
     front->raise();
     front->activateWindow();
-    EndStartupNotice(window, request.startupId);
+    EndStartupNotice(front, request.startupId);
 }
 
 } // namespace varnel

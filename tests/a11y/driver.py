@@ -124,6 +124,10 @@ def check_names(app):
         sys.exit(f"FAIL: focusable controls {spoken}")
 
 
+def has_state(acc, state):
+    return acc is not None and acc.getState().contains(state)
+
+
 def check_box(app, time_text):
     fill(app, "起動時刻", time_text)
     press(app, "開始")
@@ -134,6 +138,19 @@ def check_box(app, time_text):
     do_press(lambda: next(a for a in nodes(app) if a.getRoleName() == "push button"
                           and a.name.replace("&", "") == "OK" and showing(a)))
     until("the box stayed", lambda: find(app, "push button", "開始"))
+
+    # The field concerned is entered again: its whole text selected, and the
+    # focus in it whenever the window is active (a headless server may leave
+    # no window active once the box is gone).
+    def entered():
+        field = find(app, "text", "起動時刻")
+        if has_state(find(app, "filler", "Oribeth"), pyatspi.STATE_ACTIVE) and \
+                not has_state(field, pyatspi.STATE_FOCUSED):
+            return False
+        text = field.queryText()
+        return text.getNSelections() == 1 and \
+            tuple(text.getSelection(0)) == (0, text.characterCount)
+    until("the time field is not entered with its text selected", entered)
 
 
 def arm(app, time_text, file):

@@ -39,8 +39,12 @@ start_x() {
     rm -f "$fdfile"
     openbox --sm-disable >/dev/null 2>&1 &
     PIDS+=($!)
-    sleep 1
+    # A window mapped before the window manager manages the screen is never
+    # managed: wait until it has said it is there.
+    wait_for 30 wm_answers || { echo "openbox did not start" >&2; exit 1; }
 }
+
+wm_answers() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id"; }
 
 stop_apps() {
     local pid

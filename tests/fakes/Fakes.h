@@ -146,8 +146,13 @@ public:
 
 class FakeMessageBox final : public IMessageBox {
 public:
-    void show(const QString& text) override { shown.append(text); }
+    void show(const QString& text) override {
+        shown.append(text);
+        if (whileShown)
+            whileShown();
+    }
     QStringList shown;
+    std::function<void()> whileShown; // what happens while the box is up
 };
 
 // Answers the dialog with the next queued result (nothing = Cancel).
