@@ -5,7 +5,7 @@ RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libxcb1-dev qt6-wayland fonts-d
 # Further packages needed by the tests.
 TEST_PACKAGES=(libgtest-dev libsm-dev xvfb xauth xfonts-base xdotool faketime openbox imagemagick x11-utils
                desktop-file-utils python3 clang libclang-rt-14-dev
-               weston mutter kwin-wayland breeze dbus at-spi2-core python3-pyatspi strace procps
+               weston mutter kwin-wayland breeze dbus at-spi2-core python3-pyatspi orca strace procps
                dpkg-dev debhelper fakeroot lintian appstream tzdata)
 
 ensure_packages() {

@@ -2,6 +2,8 @@
 
 #include "platform/gui/Keyboard.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
@@ -54,6 +56,15 @@ QLabel* makeValue(QWidget* panel, const QString& name, const QRect& geometry) {
     return label;
 }
 
+// The toolkit presents a plain widget as a filler, a top-level one too; a
+// screen reader follows the focus only inside the frame it takes for the
+// active window. The window is that frame, named by its title.
+QAccessibleInterface* WindowAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("varnel::frmTockle") && object && object->isWidgetType())
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+    return nullptr;
+}
+
 } // namespace
 
 frmTockle::frmTockle(const Services& services, QWidget* parent)
@@ -76,7 +87,11 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
 
-    picInput = new QFrame(this);
+    static const bool presented = (QAccessible::installFactory(WindowAccessible), true);
+    Q_UNUSED(presented);
+
+    // The panels are plain containers, flat, one over the other.
+    picInput = new QWidget(this);
     picInput->setObjectName(QStringLiteral("picInput"));
     picInput->setGeometry(2, 2, 275, 55);
     txtTime = makeTextBox(picInput, QStringLiteral("txtTime"), QRect(64, 8, 53, 18));
@@ -90,7 +105,7 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     Label[0] = makeCaption(picInput, QStringLiteral("起動時刻"), 10);
     Label[1] = makeCaption(picInput, QStringLiteral("ファイル"), 30);
 
-    picRun = new QFrame(this);
+    picRun = new QWidget(this);
     picRun->setObjectName(QStringLiteral("picRun"));
     picRun->setGeometry(2, 58, 275, 55);
     cmdStop = makeButton(picRun, QStringLiteral("cmdStop"), QStringLiteral("停止"),

@@ -14,7 +14,6 @@
 #include "scheduler/Schedule.h"
 #include "ui/Controls.h"
 
-#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -95,13 +94,13 @@ private:
     SettingsStore store_;
     LaunchTick tick_;
 
-    QFrame* picInput;
+    QWidget* picInput;
     TextBox* txtTime;
     QPushButton* cmdTimeDown;
     QPushButton* cmdTimeUp;
     TextBox* txtFile;
     QPushButton* cmdStart;
-    QFrame* picRun;
+    QWidget* picRun;
     QPushButton* cmdStop;
     QLabel* lblTime;
     QLabel* lblFile;

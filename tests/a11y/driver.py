@@ -4,7 +4,11 @@ and actions only, as a screen reader or any AT-SPI client would.
     driver.py PID names
     driver.py PID box TIME               Start with a bad time: the box is read, then OK
     driver.py PID arm TIME FILE          fill both fields, press 開始, see the running panel
+    driver.py PID armed TIME FILE        see the running panel with TIME and FILE
     driver.py PID stop TIME              press 停止, see the input panel with TIME
+    driver.py PID focused ROLE NAME      wait until that control has the focus
+    driver.py PID active                 wait until the window is the active one
+    driver.py PID present                wait until the application is on the bus
 """
 import sys
 import time
@@ -105,7 +109,7 @@ def fill(app, name, value):
 
 def check_names(app):
     size = until("no window", lambda: tuple(
-        find(app, "filler", "Oribeth").queryComponent().getSize()))
+        find(app, "frame", "Oribeth").queryComponent().getSize()))
     if size != (278, 59):
         sys.exit(f"FAIL: the window is {size}, not 278 x 59")
 
@@ -124,10 +128,6 @@ def check_names(app):
         sys.exit(f"FAIL: focusable controls {spoken}")
 
 
-def has_state(acc, state):
-    return acc is not None and acc.getState().contains(state)
-
-
 def check_box(app, time_text):
     fill(app, "起動時刻", time_text)
     press(app, "開始")
@@ -144,7 +144,7 @@ def check_box(app, time_text):
     # no window active once the box is gone).
     def entered():
         field = find(app, "text", "起動時刻")
-        if has_state(find(app, "filler", "Oribeth"), pyatspi.STATE_ACTIVE) and \
+        if has_state(find(app, "frame", "Oribeth"), pyatspi.STATE_ACTIVE) and \
                 not has_state(field, pyatspi.STATE_FOCUSED):
             return False
         text = field.queryText()
@@ -157,7 +157,10 @@ def arm(app, time_text, file):
     fill(app, "起動時刻", time_text)
     fill(app, "ファイル", file)
     press(app, "開始")
+    armed(app, time_text, file)
 
+
+def armed(app, time_text, file):
     # The values are named by their captions and described by what they show.
     def running():
         shown = {(a.name, a.description) for a in nodes(app)
@@ -174,6 +177,21 @@ def stop(app, time_text):
               find(app, "text", "起動時刻")))
 
 
+def has_state(acc, state):
+    return acc is not None and acc.getState().contains(state)
+
+
+def focused(app, role, name):
+    until(f"the focus is not on the {role} {name}",
+          lambda: any(a.getRoleName() == role and a.name == name
+                      and has_state(a, pyatspi.STATE_FOCUSED) for a in nodes(app)))
+
+
+def active(app):
+    until("the window is not active",
+          lambda: has_state(find(app, "frame", "Oribeth"), pyatspi.STATE_ACTIVE))
+
+
 def main():
     pid, command, args = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
     app = app_of(pid)
@@ -185,6 +203,14 @@ def main():
         arm(app, *args)
     elif command == "stop":
         stop(app, *args)
+    elif command == "armed":
+        armed(app, *args)
+    elif command == "focused":
+        focused(app, *args)
+    elif command == "active":
+        active(app)
+    elif command == "present":
+        pass
     else:
         sys.exit(f"unknown command {command}")
     print(f"ok: {command}")
