@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
@@ -113,6 +114,27 @@ private:
     QByteArray bytes_;
 };
 
+// A socket listening at `address`, marked sticky; -1 and `problem` said when
+// a step fails.
+int BoundSocket(const sockaddr_un& address, struct stat& made, QString& problem) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0)
+        problem = Failed("socket");
+    else if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        problem = Failed("bind");
+    else if (::chmod(address.sun_path, S_ISVTX | 0600) != 0 || ::stat(address.sun_path, &made) != 0)
+        problem = Failed("chmod");
+    else if (::listen(fd, 8) != 0)
+        problem = Failed("listen");
+    if (problem.isEmpty())
+        return fd;
+    if (made.st_ino != 0)
+        ::unlink(address.sun_path);
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
 } // namespace
 
 QByteArray ShowRequest::encode() const {
@@ -200,7 +222,7 @@ InstanceClaim::InstanceClaim(const QString& runtimeFolder, const QString& settin
                 // still listens on the socket.
                 reply = tryHolder(request, int(deadline.remainingTime()));
                 if (reply == Reply::Absent) {
-                    listen();
+                    listen(runtimeFolder);
                     return;
                 }
                 ::close(lockFd_);
@@ -294,35 +316,61 @@ int InstanceClaim::takeLock() {
     return 0;
 }
 
-void InstanceClaim::listen() {
+void InstanceClaim::listen(const QString& runtimeFolder) {
     // Nobody answered on a socket left there: a copy that was killed made it.
     ::unlink(address_.sun_path);
-    socketFd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     struct stat made = {};
-    if (socketFd_ < 0)
-        problem_ = Failed("socket");
-    else if (::bind(socketFd_, reinterpret_cast<const sockaddr*>(&address_), sizeof address_) != 0)
-        problem_ = Failed("bind");
-    else if (::chmod(address_.sun_path, S_ISVTX | 0600) != 0 ||
-             ::stat(address_.sun_path, &made) != 0)
-        problem_ = Failed("chmod");
-    else if (::listen(socketFd_, 8) != 0)
-        problem_ = Failed("listen");
-    if (problem_.isEmpty()) {
-        socketDev_ = made.st_dev;
-        socketIno_ = made.st_ino;
-        state_ = State::Mine;
-        holder_ = ::getpid();
+    socketFd_ = BoundSocket(address_, made, problem_);
+    if (socketFd_ < 0) {
+        // Held but deaf: no use to anyone, so let go and open as if unclaimed.
+        ::close(lockFd_);
+        lockFd_ = -1;
         return;
     }
-    // Held but deaf: no use to anyone, so let go and open as if unclaimed.
-    if (made.st_ino != 0)
-        ::unlink(address_.sun_path);
-    if (socketFd_ >= 0)
-        ::close(socketFd_);
-    socketFd_ = -1;
-    ::close(lockFd_);
-    lockFd_ = -1;
+    socketDev_ = made.st_dev;
+    socketIno_ = made.st_ino;
+    state_ = State::Mine;
+    holder_ = ::getpid();
+    runtimeFolder_ = runtimeFolder;
+}
+
+void InstanceClaim::mend() {
+    if (socketFd_ < 0)
+        return;
+    struct stat named = {};
+    struct stat held = {};
+    if (::stat(QFile::encodeName(lockPath_).constData(), &named) != 0 ||
+        ::fstat(lockFd_, &held) != 0 || named.st_ino != held.st_ino ||
+        named.st_dev != held.st_dev) {
+        const int old = lockFd_;
+        lockFd_ = -1;
+        if (takeLock() > 0) {
+            ::close(old);
+        } else {
+            if (lockFd_ >= 0)
+                ::close(lockFd_);
+            lockFd_ = old;
+        }
+    }
+    if (::lstat(address_.sun_path, &named) == 0 || errno != ENOENT)
+        return;
+    struct stat made = {};
+    QString problem;
+    const int fd = BoundSocket(address_, made, problem);
+    if (fd < 0)
+        return;
+    const bool serving = notifier_ != nullptr;
+    delete notifier_;
+    notifier_ = nullptr;
+    ::close(socketFd_);
+    socketFd_ = fd;
+    socketDev_ = made.st_dev;
+    socketIno_ = made.st_ino;
+    if (serving) {
+        notifier_ = new QSocketNotifier(socketFd_, QSocketNotifier::Read, this);
+        notifier_->setEnabled(!resting_ && open_ < kMaxOpen);
+        connect(notifier_, &QSocketNotifier::activated, this, &InstanceClaim::accept);
+    }
 }
 
 void InstanceClaim::serve(std::function<void(const ShowRequest&)> show) {
@@ -331,9 +379,15 @@ void InstanceClaim::serve(std::function<void(const ShowRequest&)> show) {
     show_ = std::move(show);
     notifier_ = new QSocketNotifier(socketFd_, QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &InstanceClaim::accept);
+    // A clean-up (or a hand) that removes the claim's files has them made
+    // again at once, so that later starts still find this copy.
+    watcher_ = new QFileSystemWatcher({runtimeFolder_}, this);
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, this, &InstanceClaim::mend);
 }
 
 void InstanceClaim::release() {
+    delete watcher_;
+    watcher_ = nullptr;
     delete notifier_;
     notifier_ = nullptr;
     const QObjectList children = this->children();

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <sys/un.h>
 
+class QFileSystemWatcher;
 class QSocketNotifier;
 
 namespace varnel {
@@ -70,6 +71,8 @@ public:
 
     // Mine: from now on each request that arrives, from this user only, runs
     // `show` on the event loop and is then answered; anything else is dropped.
+    // The claim's files are watched too, and made again when removed. Needs
+    // the event loop's application object.
     void serve(std::function<void(const ShowRequest&)> show);
 
     // Mine: stops answering and gives the claim up: open connections are
@@ -81,7 +84,8 @@ private:
     enum class Reply { Answered, Left, Silent, Absent };
     Reply tryHolder(const ShowRequest& request, int patienceMs);
     int takeLock();
-    void listen();
+    void listen(const QString& runtimeFolder);
+    void mend();
     void accept();
     void rest();
     void connectionClosed();
@@ -90,6 +94,7 @@ private:
     qint64 holder_ = 0;
     QString problem_;
     QString lockPath_;
+    QString runtimeFolder_;
     sockaddr_un address_ = {}; // of the socket beside the lock
     int lockFd_ = -1;
     int socketFd_ = -1;   // listening when Mine
@@ -98,6 +103,7 @@ private:
     int open_ = 0; // connections being served
     bool resting_ = false;
     QSocketNotifier* notifier_ = nullptr;
+    QFileSystemWatcher* watcher_ = nullptr;
     std::function<void(const ShowRequest&)> show_;
 };
 
