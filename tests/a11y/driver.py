@@ -6,9 +6,6 @@ and actions only, as a screen reader or any AT-SPI client would.
     driver.py PID arm TIME FILE          fill both fields, press 開始, see the running panel
     driver.py PID armed TIME FILE        see the running panel with TIME and FILE
     driver.py PID stop TIME              press 停止, see the input panel with TIME
-    driver.py PID focused ROLE NAME      wait until that control has the focus
-    driver.py PID active                 wait until the window is the active one
-    driver.py PID present                wait until the application is on the bus
 """
 import sys
 import time
@@ -181,17 +178,6 @@ def has_state(acc, state):
     return acc is not None and acc.getState().contains(state)
 
 
-def focused(app, role, name):
-    until(f"the focus is not on the {role} {name}",
-          lambda: any(a.getRoleName() == role and a.name == name
-                      and has_state(a, pyatspi.STATE_FOCUSED) for a in nodes(app)))
-
-
-def active(app):
-    until("the window is not active",
-          lambda: has_state(find(app, "frame", "Oribeth"), pyatspi.STATE_ACTIVE))
-
-
 def main():
     pid, command, args = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
     app = app_of(pid)
@@ -205,12 +191,6 @@ def main():
         stop(app, *args)
     elif command == "armed":
         armed(app, *args)
-    elif command == "focused":
-        focused(app, *args)
-    elif command == "active":
-        active(app)
-    elif command == "present":
-        pass
     else:
         sys.exit(f"unknown command {command}")
     print(f"ok: {command}")

@@ -172,99 +172,89 @@ case_second_start_hands_over() {
 
 # What Debian's screen reader, Orca, says to a user who works the window from
 # the keyboard: tabbing once round the input panel, arming, stopping, and a
-# time that Start rejects. Each phrase is heard after the one before it
-# (other speech may come between); FILE stands for the remembered file.
-ORCA_HEARD=(
-    "Oribeth frame."                 # the window becomes the active one
-    "07:29" "起動時刻 text."          # the focus in the time field, with its value
-    "起動時刻を1分戻す push button."
-    "起動時刻を1分進める push button."
-    "FILE" "ファイル text."
-    "開始 push button."
-    "停止 push button."              # armed: the focus lands on 停止
-    "起動時刻は「HH:MM」形式で入力して下さい。" # the rejecting box reads its text
-    "25:00" "selected"               # after OK: the time field again, all selected
+# time that Start rejects. Each row: what the user does | what Orca says
+# then, in that order (other speech may come between). FILE is the
+# remembered file, JOB the program armed.
+ORCA_TABLE=(
+    "activate|Oribeth frame."
+    "key Tab|起動時刻を1分戻す push button."
+    "key Tab|起動時刻を1分進める push button."
+    "key Tab|FILE|ファイル text."
+    "key Tab|開始 push button."
+    "key Tab|07:29|起動時刻 text."
+    "type 07:30|"
+    "key Return Tab Tab|ファイル text."
+    "type JOB|"
+    "key Return|開始 push button."
+    "key space|停止 push button."                    # armed: the focus on 停止
+    "armed 07:30|"                                   # the values, read by their names
+    "key space|起動時刻 text."                        # stopped: back in the time field
+    "type 25:00|"
+    "key Return Tab Tab Tab|開始 push button."
+    "key space|alert Varnel.|起動時刻は「HH:MM」形式で入力して下さい。" # the box reads its text
+    "key Return|25:00|selected"                      # after OK: the field, all selected
 )
 
 # Speech in the order Orca said it, one utterance a line.
 orca_said() { sed -n "s/.* SPEECH OUTPUT: '\(.*\)' *{.*/\1/p" "$1"; }
 
-key() { xdotool key --clearmodifiers --delay 100 "$@"; }
-type_keys() { xdotool type --delay 100 -- "$1"; } # as a user types, one key at a time
+# heard PHRASE...: whether Orca has said each phrase, in order, after the
+# HEARD_AT'th utterance; moves HEARD_AT past the last.
+heard() {
+    local at=$HEARD_AT phrase found
+    for phrase in "$@"; do
+        found=$(orca_said "$ORCA_LOG" | tail -n +$((at + 1)) | grep -n -x -F -m 1 -- "$phrase" |
+            cut -d: -f1)
+        [ -n "$found" ] || return 1
+        at=$((at + found))
+    done
+    HEARD_AT=$at
+}
 
 case_heard_by_orca() {
-    local d=$WORK/orca said=$WORK/orca.said
+    local d=$WORK/orca
     # A window manager, which makes the box the active window as a desktop does.
     openbox --sm-disable >/dev/null 2>&1 &
     local wm=$!
     wait_for 30 wm_answers || fail "openbox did not start" || return 1
-    ORCA=
-    heard_by_orca "$d" "$said"
+    heard_by_orca "$d"
     local status=$?
-    [ -z "$ORCA" ] || kill "$ORCA" 2>/dev/null
-    kill "$wm"
+    pkill -TERM -f "^orca --replace" 2>/dev/null
+    kill "$ORCA_TTY" 2>/dev/null # the terminal may be held open by what Orca started
+    wait "$ORCA_TTY" 2>/dev/null
+    kill "$wm" 2>/dev/null
     wait "$wm" 2>/dev/null
     return $status
 }
 
 heard_by_orca() {
-    local d=$1 said=$2
+    local d=$1 wid row step action arg
+    # On a terminal of its own Orca writes its log line by line, so each step
+    # can wait until it has been said.
+    ORCA_LOG=$WORK/orca.log
+    HEARD_AT=0
     XDG_CONFIG_HOME=$WORK/orca-config XDG_DATA_HOME=$WORK/orca-data \
-        orca --replace --debug-file "$WORK/orca.debug" >"$WORK/orca.out" 2>&1 &
-    ORCA=$!
-    /usr/bin/python3 "$HERE/driver.py" "$ORCA" present || return 1
+        script -q -f -c "orca --replace --debug-file /dev/tty" "$ORCA_LOG" >/dev/null 2>&1 &
+    ORCA_TTY=$!
+    wait_for 30 heard "Screen reader on." || fail "Orca did not start" || return 1
     start_app "$d" "$(offset_to 07:29:00)" || return 1
     make_recorder "$d/job.sh" "$WORK/orca.runs"
-    local wid box step
     wait_for 20 eval 'wid=$(xdotool search --onlyvisible --pid "$APP_PID" --name "^Oribeth$" | head -n 1); [ -n "$wid" ]' ||
         fail "no window" || return 1
-    xdotool windowactivate --sync "$wid"
-    drive active && drive focused text 起動時刻 || return 1
-    for step in "push button:起動時刻を1分戻す" "push button:起動時刻を1分進める" "text:ファイル" \
-        "push button:開始" "text:起動時刻"; do
-        key Tab
-        drive focused "${step%%:*}" "${step#*:}" || return 1
-    done
-    # Arm from the keyboard: typing replaces the selected text, Enter moves on.
-    type_keys "07:30" && key Return && key Tab Tab && drive focused text ファイル || return 1
-    type_keys "$d/job.sh" && key Return && drive focused "push button" 開始 || return 1
-    key space && drive focused "push button" 停止 && drive armed "07:30" "$d/job.sh" || return 1
-    # Stop, and a time that Start rejects.
-    key space && drive focused text 起動時刻 || return 1
-    type_keys "25:00" && key Return && key Tab Tab Tab && drive focused "push button" 開始 || return 1
-    key space
-    wait_for 20 box_shown || fail "no box" || return 1
-    box=$(xdotool search --onlyvisible --name '^Varnel$' | head -n 1)
-    xdotool windowactivate --sync "$box" && key Return && drive focused text 起動時刻 || return 1
-    # Orca writes its log in blocks: a key that does nothing (Shift) makes it
-    # write more, until what it said last is on disk.
-    wait_for 30 heard_in_order "$d" "$WORK/orca.debug" "$said" key shift
-    # Orca may linger on its way out: it has said all it will.
-    kill -TERM "$ORCA"
-    wait_for 5 sh -c "! kill -0 $ORCA 2>/dev/null" || kill -KILL "$ORCA"
-    wait "$ORCA" 2>/dev/null
-    ORCA=
-    heard_in_order "$d" "$WORK/orca.debug" "$said" || {
-        fail "Orca did not say \"$MISSING\" after line $HEARD_AT of what it said:
-$(cat "$said")"
-        return 1
-    }
-}
-
-# heard_in_order DIR DEBUG SAID [COMMAND...]: runs COMMAND, then whether Orca
-# said the phrases of ORCA_HEARD in order; sets MISSING and HEARD_AT if not.
-heard_in_order() {
-    local d=$1 debug=$2 said=$3 phrase found
-    shift 3
-    [ $# -eq 0 ] || "$@"
-    orca_said "$debug" >"$said"
-    HEARD_AT=0
-    for phrase in "${ORCA_HEARD[@]}"; do
-        phrase=${phrase/#FILE/$d/prog}
-        MISSING=$phrase
-        found=$(tail -n +$((HEARD_AT + 1)) "$said" | grep -n -x -F -m 1 -- "$phrase" | cut -d: -f1)
-        [ -n "$found" ] || return 1
-        HEARD_AT=$((HEARD_AT + found))
+    for row in "${ORCA_TABLE[@]}"; do
+        IFS='|' read -r -a step <<<"$row"
+        action=${step[0]%% *} arg=${step[0]#* }
+        case $action in
+        activate) xdotool windowactivate --sync "$wid" ;;
+        key) xdotool key --clearmodifiers --delay 100 $arg ;; # as a user presses them
+        type) xdotool type --delay 100 -- "${arg/#JOB/$d/job.sh}" ;;
+        armed) drive armed "$arg" "$d/job.sh" || return 1 ;;
+        esac
+        step=("${step[@]:1}")
+        step=("${step[@]/#FILE/$d/prog}")
+        [ ${#step[@]} -eq 0 ] || wait_for 20 heard "${step[@]}" ||
+            fail "after \"${row%%|*}\" Orca did not say \"${step[*]}\"; it said:
+$(orca_said "$ORCA_LOG" | tail -n +$((HEARD_AT + 1)))" || return 1
     done
 }
 
