@@ -114,14 +114,16 @@ QByteArray EncodeCp932(const QString& text) {
 }
 
 bool Cp932Appender::appendLine(const QString& file, const std::optional<QString>& line) {
-    // Never blocking: a named pipe without a reader fails at once, and
-    // anything but a regular file is not written to.
-    const int fd = ::open(QFile::encodeName(file).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0666);
+    // Never blocking: a named pipe without a reader fails at once. Never
+    // through a link put in the log's place, and only into the user's own
+    // regular file: whatever else bears its name is not written to.
+    const int fd = ::open(
+        QFile::encodeName(file).constData(),
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW, 0666);
     if (fd < 0)
         return false;
     struct stat st = {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         ::close(fd);
         return false;
     }

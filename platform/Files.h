@@ -69,6 +69,7 @@ public:
     virtual bool isOwnAppendable(const QString& file) const = 0;
     // Opens `file` for appending (creating it when absent), writes `line` in
     // CP932 followed by CR LF when a line is given, and closes the file.
+    // Writes only into a regular file of the user's, never through a link.
     // Returns false when any step failed.
     virtual bool appendLine(const QString& file, const std::optional<QString>& line) = 0;
 };

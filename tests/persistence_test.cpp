@@ -104,6 +104,18 @@ TEST_F(EventLogTest, AppendsWithoutTouchingEarlierBytes) {
 }
 
 TEST_F(EventLogTest, AbsorbsFailures) {
+    // Once its place is chosen, a link put where the log was (by anyone who
+    // can rename things in a folder above) receives nothing.
+    log.write(NormalEvent, "x", "");
+    const QString elsewhere = dir.filePath("elsewhere");
+    ASSERT_TRUE(WriteAll(elsewhere, "kept"));
+    ASSERT_TRUE(QFile::rename(file(), dir.filePath("moved")));
+    ASSERT_TRUE(QFile::link(elsewhere, file()));
+    log.write(LaunchFailed, "", "/bin/x");
+    EXPECT_EQ(ReadAll(elsewhere), "kept");
+    EXPECT_TRUE(QFileInfo(file()).isSymLink());
+    ASSERT_TRUE(QFile::remove(file()));
+
     ASSERT_TRUE(QDir(dir.path()).mkdir("Varnel.LOG"));
     log.write(NormalEvent, "x", "");
     EXPECT_TRUE(QFileInfo(file()).isDir());

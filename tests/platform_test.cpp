@@ -251,6 +251,8 @@ TEST_F(Appender, ReportsFailureForFoldersAndMissingFolders) {
         ASSERT_TRUE(WriteAll(at("Theirs.LOG"), ""));
         ASSERT_EQ(::chown(QFile::encodeName(at("Theirs.LOG")).constData(), 65534, 65534), 0);
         EXPECT_FALSE(appender.isOwnAppendable(at("Theirs.LOG")));
+        EXPECT_FALSE(appender.appendLine(at("Theirs.LOG"), QStringLiteral("x")));
+        EXPECT_EQ(QFileInfo(at("Theirs.LOG")).size(), 0);
     }
     EXPECT_FALSE(appender.isOwnAppendable(others + "/Varnel.LOG"));
 }
