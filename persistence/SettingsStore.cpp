@@ -21,12 +21,9 @@ void SettingsStore::LoadSettings(QString& launchTime, QString& launchFile) {
     messages_.show(QStringLiteral("前回設定内容の取得に失敗しました。"));
 }
 
-void SettingsStore::SaveSettings(const QString& launchTime, const QString& launchFile,
-                                 const std::function<void()>& written) {
+void SettingsStore::SaveSettings(const QString& launchTime, const QString& launchFile) {
     const bool saved = backend_.save(kApplicationName, kSection, kTimeKey, launchTime) &&
                        backend_.save(kApplicationName, kSection, kFileKey, launchFile);
-    if (written)
-        written();
     if (saved)
         return;
     messages_.show(QStringLiteral("設定内容の保存に失敗しました。"));

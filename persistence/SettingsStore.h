@@ -5,8 +5,6 @@
 #include "platform/MessageBox.h"
 #include "platform/Settings.h"
 
-#include <functional>
-
 namespace varnel {
 
 inline const QString kApplicationName = QStringLiteral("Varnel");
@@ -28,10 +26,8 @@ public:
     void LoadSettings(QString& launchTime, QString& launchFile);
 
     // Writes the time, then the file; after a failed write of the time the
-    // file is not written. `written` runs once the writing is over, whether
-    // or not it worked, before any box.
-    void SaveSettings(const QString& launchTime, const QString& launchFile,
-                      const std::function<void()>& written = {});
+    // file is not written.
+    void SaveSettings(const QString& launchTime, const QString& launchFile);
 
 private:
     ISettingsBackend& backend_;

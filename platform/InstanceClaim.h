@@ -1,109 +1,80 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDBusConnection>
+#include <QDBusContext>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QVariantMap>
 #include <functional>
-#include <optional>
-#include <sys/types.h>
-#include <sys/un.h>
-
-class QFileSystemWatcher;
-class QSocketNotifier;
 
 namespace varnel {
 
 // What a second start asks of the copy that is open: to show its window,
 // passing on the token the desktop's launcher gave the second start.
 struct ShowRequest {
-    QByteArray activationToken; // XDG_ACTIVATION_TOKEN, Wayland's
-    QByteArray startupId;       // DESKTOP_STARTUP_ID, X11's startup notification
-
-    // The request as it travels, and back; nothing for bytes that are not
-    // exactly such a request. Any request encode() makes fits in kMaxBytes.
-    QByteArray encode() const;
-    static std::optional<ShowRequest> decode(const QByteArray& bytes);
-    static constexpr qsizetype kMaxToken = 512;
-    static constexpr qsizetype kMaxBytes = 2048;
+    QByteArray activationToken; // Wayland's, "activation-token"
+    QByteArray startupId;       // X11's startup notification, "desktop-startup-id"
 
     // The tokens this process was started with.
     static ShowRequest fromEnvironment();
 };
 
-// One open copy per settings file on this machine. The claim lives in the
-// user's runtime folder: a lock, which the kernel lets go of however the
-// copy ends, and beside it a socket on which the copy that holds the claim
-// hears of later starts and answers them once it has shown its window. The
-// socket is the proof of a live holder: a start tries it before anything
-// else, so a lock file that a clean-up removed takes nothing away. Made
+// One open copy per settings file: a name on the user's session bus, owned by
+// the copy whose window is open and let go by the bus when it ends, however
+// it ends. The owner answers the desktop's org.freedesktop.Application. Made
 // before the toolkit starts; it opens no display.
-class InstanceClaim final : public QObject {
+class InstanceClaim final : public QObject, protected QDBusContext {
     Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Application")
 public:
     enum class State {
-        Mine,        // this copy holds the claim and opens the window
+        Mine,        // this copy owns the name and opens the window
         Shown,       // the open copy has shown its window for this start
-        Silent,      // a copy holds the claim but did not answer in time
-        Unavailable, // no claim can be made (no private runtime folder, ...)
+        Silent,      // a copy owns the name but did not answer in time
+        Unavailable, // no session bus: every start opens a window
     };
 
-    // Claims `settingsFile` in `runtimeFolder`, or hands `request` to the copy
-    // that holds it and waits up to `patienceMs` for its answer. A copy that
-    // is closing, or has taken the lock but not begun to listen yet, is
-    // waited for within the same time.
-    InstanceClaim(const QString& runtimeFolder, const QString& settingsFile,
-                  const ShowRequest& request = {}, int patienceMs = 3000,
-                  QObject* parent = nullptr);
+    // Takes the name for `settingsFile`, or asks its owner to show its window
+    // and waits up to `patienceMs` for the answer; an owner that answers that
+    // it is closing is waited for, as long as it keeps answering so.
+    InstanceClaim(const QString& settingsFile, const ShowRequest& request = {},
+                  int patienceMs = 3000, QObject* parent = nullptr);
     ~InstanceClaim() override;
 
     State state() const { return state_; }
-    // Mine: this process. Shown and Silent: the open copy, as the kernel
-    // names the other end of the socket; 0 when no connection was made.
+    // Mine: this process. Shown and Silent: the owner, as the bus names it.
     qint64 holder() const { return holder_; }
-    // Unavailable: the call that failed and why; empty when there is simply
-    // no private runtime folder.
+    // Unavailable: why there is no bus to hold the name on.
     QString problem() const { return problem_; }
 
-    // The name the claim's files share in the runtime folder: the same for
-    // one settings file however its path is written, and whether or not its
-    // folder exists yet; another for another file.
-    static QString NameFor(const QString& settingsFile);
+    // The application id for the user's usual settings file; for any other, a
+    // name from its path (however written, its folder made yet or not).
+    static QString ServiceFor(const QString& settingsFile);
 
-    // Mine: from now on each request that arrives, from this user only, runs
-    // `show` on the event loop and is then answered; anything else is dropped.
-    // The claim's files are watched too, and made again when removed. Needs
-    // the event loop's application object.
-    void serve(std::function<void(const ShowRequest&)> show);
+    // Mine: each Activate from now on runs `show` (on the event loop) and is
+    // then answered.
+    void serve(std::function<void(const ShowRequest&)> show) { show_ = std::move(show); }
+    // Mine: the window is closing; its name is kept until the process ends.
+    // Activate then brings its box forward (once per caller) and answers with
+    // an error saying so.
+    void closing() { closing_ = true; }
 
-    // Mine: stops answering and gives the claim up: open connections are
-    // closed unanswered, the socket is closed and removed, the lock let go.
-    // A start waiting on it then takes the claim itself.
-    void release();
+public slots: // org.freedesktop.Application
+    void Activate(const QVariantMap& platformData);
+    void Open(const QStringList& uris, const QVariantMap& platformData);
+    void ActivateAction(const QString& name, const QVariantList& parameter,
+                        const QVariantMap& platformData);
 
 private:
-    enum class Reply { Answered, Left, Silent, Absent };
-    Reply tryHolder(const ShowRequest& request, int patienceMs);
-    int takeLock();
-    void listen(const QString& runtimeFolder);
-    void mend();
-    void accept();
-    void rest();
-    void connectionClosed();
-
     State state_ = State::Unavailable;
     qint64 holder_ = 0;
     QString problem_;
-    QString lockPath_;
-    QString runtimeFolder_;
-    sockaddr_un address_ = {}; // of the socket beside the lock
-    int lockFd_ = -1;
-    int socketFd_ = -1;   // listening when Mine
-    dev_t socketDev_ = 0; // the socket this copy made, to remove only that one
-    ino_t socketIno_ = 0;
-    int open_ = 0; // connections being served
-    bool resting_ = false;
-    QSocketNotifier* notifier_ = nullptr;
-    QFileSystemWatcher* watcher_ = nullptr;
+    QString service_;
+    QDBusConnection bus_;
+    bool closing_ = false;
+    QSet<QString> askedWhileClosing_; // callers whose box came forward
     std::function<void(const ShowRequest&)> show_;
 };
 

@@ -256,14 +256,6 @@ TEST_F(SettingsStoreTest, SaveWritesTimeThenFileAndStopsAtTheFirstFailure) {
     EXPECT_EQ(backend.writes, QStringList{kTimeKey});
     EXPECT_EQ(backend.values.value("Varnel/Parameter/" + kFileKey), "/bin/y");
     EXPECT_EQ(messages.shown, QStringList{message});
-
-    // What waits on the writing hears of its end before the box is up.
-    backend.failWriteOn = {kFileKey};
-    QStringList boxesWhenWritten;
-    store.SaveSettings("08:00", "/bin/z", [&] { boxesWhenWritten = messages.shown; });
-    EXPECT_EQ(backend.values.value("Varnel/Parameter/" + kTimeKey), "08:00");
-    EXPECT_EQ(messages.shown, QStringList({message, message}));
-    EXPECT_EQ(boxesWhenWritten, QStringList{message});
 }
 
 } // namespace

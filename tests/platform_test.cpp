@@ -11,10 +11,15 @@
 #include "platform/gui/QtFileDialog.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QThread>
+#include <QVariantMap>
 
 #include <gtest/gtest.h>
 
@@ -521,132 +526,150 @@ TEST(FileChooser, FilterTextAndWhatEachEntryLists) {
             << c.pattern << " " << c.name;
 }
 
-// A start on `file`, from a thread of its own while this one serves: what
-// it found, and who answered.
-std::pair<InstanceClaim::State, qint64> StartOn(const QString& runtime, const QString& file,
-                                                const ShowRequest& request = {},
-                                                int patienceMs = 3000) {
-    auto start = std::async(std::launch::async, [=] {
-        InstanceClaim claim(runtime, file, request, patienceMs);
-        return std::pair(claim.state(), claim.holder());
+// A start on `file` from a thread of its own, while this one serves: what it
+// found, and who owns the name.
+using Outcome = std::pair<InstanceClaim::State, qint64>;
+std::future<Outcome> Start(const QString& file, const ShowRequest& request = {},
+                           int patienceMs = 3000) {
+    return std::async(std::launch::async, [=] {
+        InstanceClaim claim(file, request, patienceMs);
+        return Outcome(claim.state(), claim.holder());
     });
-    while (start.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+bool Done(const std::future<Outcome>& start) {
+    return start.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready;
+}
+// Serves until `done` holds, at most `ms`; whether it came to hold.
+template <typename Done> bool ServeUntil(Done done, int ms) {
+    for (QDeadlineTimer deadline(ms); !done();)
+        if (deadline.hasExpired())
+            return false;
+        else
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return true;
+}
+Outcome Served(std::future<Outcome> start) {
+    ServeUntil([&] { return Done(start); }, 10000);
     return start.get();
 }
 
-bool Sticky(const QString& path) {
-    struct stat st = {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & S_ISVTX);
-}
-
-// The claim on a settings file: named for the file however its path is
-// written, before and after its folder is made; taken by the first copy;
-// answered by it once shown; a holder that does not answer is reported, a
-// killed one's claim taken, a closing one's given up to the start waiting.
-TEST_F(TempFolder, OneClaimPerSettingsFile) {
+// The name on the session bus: for the settings file however its path is
+// written, before and after its folder is made; taken by the first copy and
+// answered by it with the second start's tokens; a stopped owner reported,
+// one killed while asked taken over; a closing one waited for.
+TEST_F(TempFolder, OneNamePerSettingsFileOnTheSessionBus) {
+    const QByteArray home = qgetenv("HOME");
+    qputenv("HOME", QFile::encodeName(dir.path()));
+    EXPECT_EQ(InstanceClaim::ServiceFor(at(".config//Varnel/./Varnel.conf")), "org.varnel.Varnel");
+    qputenv("HOME", home);
     const QString file = at("config/Varnel/Varnel.conf");
-    EXPECT_EQ(InstanceClaim::NameFor(file),
-              InstanceClaim::NameFor(at("config//Varnel/./Varnel.conf")));
-    EXPECT_NE(InstanceClaim::NameFor(file), InstanceClaim::NameFor(at("other/Varnel/Varnel.conf")));
+    EXPECT_TRUE(InstanceClaim::ServiceFor(file).startsWith("org.varnel.Varnel.Settings_"));
+    EXPECT_NE(InstanceClaim::ServiceFor(file),
+              InstanceClaim::ServiceFor(at("other/Varnel/Varnel.conf")));
     ASSERT_TRUE(QDir(dir.path()).mkdir("real"));
     ASSERT_TRUE(QFile::link(at("real"), at("linked")));
-    const QString unmade = InstanceClaim::NameFor(at("linked/Varnel/Varnel.conf"));
+    const QString unmade = InstanceClaim::ServiceFor(at("linked/Varnel/Varnel.conf"));
     ASSERT_TRUE(QDir(dir.path()).mkpath("real/Varnel"));
-    EXPECT_EQ(InstanceClaim::NameFor(at("linked/Varnel/Varnel.conf")), unmade);
-    EXPECT_EQ(InstanceClaim::NameFor(at("real/Varnel/Varnel.conf")), unmade);
+    EXPECT_EQ(InstanceClaim::ServiceFor(at("linked/Varnel/Varnel.conf")), unmade);
+    EXPECT_EQ(InstanceClaim::ServiceFor(at("real/Varnel/Varnel.conf")), unmade);
 
-    int argc = 0;
-    QCoreApplication app(argc, nullptr);
+    // A bus of the test's own, found where the user's is: in the runtime
+    // folder. The owner that never answers is forked before this process
+    // uses the bus.
     ASSERT_TRUE(QDir(dir.path()).mkdir("runtime"));
-    ASSERT_TRUE(QDir(dir.path()).mkdir("shared"));
-    ::chmod(QFile::encodeName(at("runtime")).constData(), 0700);
-    ::chmod(QFile::encodeName(at("shared")).constData(), 0755);
-    const QString runtime = at("runtime");
+    const QByteArray runtime = QFile::encodeName(at("runtime"));
+    FILE* daemon = ::popen(
+        ("dbus-daemon --session --fork --print-pid=1 --address=unix:path=" + runtime + "/bus")
+            .constData(),
+        "r");
+    ASSERT_NE(daemon, nullptr);
+    char pid[32] = {};
+    const bool started = std::fgets(pid, sizeof pid, daemon) != nullptr;
+    ::pclose(daemon);
+    ASSERT_TRUE(started);
+    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    qputenv("XDG_RUNTIME_DIR", runtime);
     using S = InstanceClaim::State;
-    EXPECT_EQ(InstanceClaim(QString(), file).state(), S::Unavailable);
-    EXPECT_EQ(InstanceClaim(at("shared"), file).state(), S::Unavailable); // not private
-
-    // A holder that never answers (stopped, hung) is named; once it was
-    // killed, the next start takes the claim.
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     const pid_t silent = ::fork();
     if (silent == 0) {
-        InstanceClaim held(runtime, file);
+        InstanceClaim held(file);
         (void)!::write(ready[1], held.state() == S::Mine ? "m" : "x", 1);
         ::pause();
     }
     char state = 0;
     ASSERT_EQ(::read(ready[0], &state, 1), 1);
     EXPECT_EQ(state, 'm');
-    EXPECT_EQ(StartOn(runtime, file, {}, 500), std::pair(S::Silent, qint64(silent)));
+
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    QElapsedTimer asked;
+    asked.start();
+    EXPECT_EQ(Served(Start(file, {}, 500)), Outcome(S::Silent, silent));
+    EXPECT_LT(asked.elapsed(), 1500);
+    // Killed while a start waits on it: no answer comes, but the name is free.
+    asked.restart();
+    std::future<Outcome> waiting = Start(file);
+    QThread::msleep(300);
     ::kill(silent, SIGKILL);
     ::waitpid(silent, nullptr, 0);
+    EXPECT_EQ(Served(std::move(waiting)), Outcome(S::Mine, ::getpid()));
+    EXPECT_LT(asked.elapsed(), 2500);
 
-    auto first = std::make_unique<InstanceClaim>(runtime, file);
+    auto first = std::make_unique<InstanceClaim>(file);
     ASSERT_EQ(first->state(), S::Mine);
-    const QString base = runtime + "/" + InstanceClaim::NameFor(file);
-    EXPECT_TRUE(Sticky(base + ".lock"));
-    EXPECT_TRUE(Sticky(base + ".socket"));
     std::optional<ShowRequest> shown;
-    bool refuse = false;
+    int shows = 0;
     first->serve([&](const ShowRequest& request) {
         shown = request;
-        if (refuse) // as when the window closes with this start on its way
-            first->release();
+        ++shows;
     });
-    const ShowRequest largest{QByteArray(ShowRequest::kMaxToken, 'w'),
-                              QByteArray(ShowRequest::kMaxToken, 'x')};
     const struct {
         const char* what;
-        ShowRequest request;
-        QStringList removed; // of the claim's files, before the start
-        bool mended;         // the holder makes them again before it comes
+        ShowRequest sent, received;
     } rows[] = {
-        {"answered", {"wayland-token", "x11_TIME42"}, {}, false},
-        {"the largest request", largest, {}, false},
-        {"its lock file removed", {"t", ""}, {".lock"}, false},
-        {"both its files removed", {"", "s"}, {".lock", ".socket"}, true},
+        {"both tokens", {"wayland-token", "x11_TIME42"}, {"wayland-token", "x11_TIME42"}},
+        {"none", {}, {}},
     };
     for (const auto& row : rows) {
         shown.reset();
-        for (const QString& file : row.removed)
-            ASSERT_TRUE(QFile::remove(base + file)) << row.what;
-        for (QDeadlineTimer deadline(5000); row.mended && !deadline.hasExpired() &&
-                                            !(Sticky(base + ".lock") && Sticky(base + ".socket"));)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        EXPECT_EQ(StartOn(runtime, file, row.request), std::pair(S::Shown, qint64(::getpid())))
-            << row.what;
+        EXPECT_EQ(Served(Start(file, row.sent)), Outcome(S::Shown, ::getpid())) << row.what;
         ASSERT_TRUE(shown.has_value()) << row.what;
-        EXPECT_EQ(shown->activationToken, row.request.activationToken) << row.what;
-        EXPECT_EQ(shown->startupId, row.request.startupId) << row.what;
+        EXPECT_EQ(shown->activationToken, row.received.activationToken) << row.what;
+        EXPECT_EQ(shown->startupId, row.received.startupId) << row.what;
     }
-    // The holder gives the claim up instead of answering: the start takes it.
-    refuse = true;
-    EXPECT_EQ(StartOn(runtime, file).first, S::Mine);
-    EXPECT_TRUE(shown.has_value());
-    first.reset();
-    EXPECT_EQ(InstanceClaim(runtime, at("other/Varnel/Varnel.conf")).state(), S::Mine);
-}
+    EXPECT_EQ(InstanceClaim(at("other/Varnel/Varnel.conf")).state(), S::Mine);
+    // Varnel opens no files and has no actions.
+    QDBusConnection probe = QDBusConnection::connectToBus("unix:path=" + runtime + "/bus", "probe");
+    QDBusPendingCall open = probe.asyncCall(
+        QDBusMessage::createMethodCall(InstanceClaim::ServiceFor(file), "/org/varnel/Varnel",
+                                       "org.freedesktop.Application", "Open")
+        << QStringList{"file:///etc/hosts"} << QVariantMap());
+    ServeUntil([&] { return open.isFinished(); }, 5000);
+    EXPECT_EQ(open.error().type(), QDBusError::NotSupported);
 
-TEST(InstanceClaim, OnlyAShowRequestIsTaken) {
-    const QByteArray tokens = "varnel-show\nXDG_ACTIVATION_TOKEN=abc\nDESKTOP_STARTUP_ID=d_TIME1\n";
-    const std::pair<QByteArray, bool> cases[] = {
-        {tokens, true},
-        {"varnel-show\n", true},
-        {"varnel-show\nXDG_ACTIVATION_TOKEN=abc", false},   // cut short
-        {"varnel-show\nXDG_ACTIVATION_TOKEN=a b\n", false}, // a blank
-        {"varnel-show\nXDG_ACTIVATION_TOKEN=\n", false},    // empty
-        {"varnel-show\nDESKTOP_STARTUP_ID=a\nDESKTOP_STARTUP_ID=b\n", false},
-        {"varnel-show\nHOME=/tmp\n", false},
-        {"quit\n", false},
-        {"varnel-show\nXDG_ACTIVATION_TOKEN=" + QByteArray(513, 'a') + "\n", false},
-        {"varnel-show\n" + QByteArray(2100, '\n'), false},
-    };
-    for (const auto& [bytes, taken] : cases)
-        EXPECT_EQ(ShowRequest::decode(bytes).has_value(), taken) << bytes.left(60).constData();
-    EXPECT_EQ(ShowRequest::decode(tokens)->encode(), tokens);
+    // Closing: its box comes forward once for the start, which waits for the
+    // name, and takes it once the closing copy is gone.
+    first->closing();
+    shows = 0;
+    std::future<Outcome> next = Start(file, {}, 1000);
+    EXPECT_TRUE(ServeUntil([&] { return shows == 1; }, 5000));
+    ServeUntil([&] { return shows > 1 || Done(next); }, 1500); // several patiences, many polls
+    EXPECT_EQ(shows, 1);
+    EXPECT_FALSE(Done(next));
+    first.reset();
+    EXPECT_EQ(Served(std::move(next)), Outcome(S::Mine, ::getpid()));
+
+    // No bus: no claim, and why.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+    const InstanceClaim none(file);
+    EXPECT_EQ(none.state(), S::Unavailable);
+    EXPECT_FALSE(none.problem().isEmpty());
+    QDBusConnection::disconnectFromBus("probe");
+    ::kill(std::atoi(pid), SIGTERM);
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
 }
 
 } // namespace

@@ -172,8 +172,9 @@ void frmTockle::Form_Unload() {
     if (unloaded_)
         return;
     unloaded_ = true;
+    emit closing();
     endRepeat();
-    store_.SaveSettings(state_.LaunchTime, state_.LaunchFile, [this] { emit settingsWritten(); });
+    store_.SaveSettings(state_.LaunchTime, state_.LaunchFile);
     WriteLog(NormalEvent, EventMessage(kCloseHead, state_.LaunchTime, state_.LaunchFile));
     setKickEnabled(false);
 }

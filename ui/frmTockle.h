@@ -70,9 +70,9 @@ public:
     void txtFile_DblClick();
 
 signals:
-    // The closing sequence has written the settings, or failed to; any box
-    // about it comes after.
-    void settingsWritten();
+    // The closing sequence has begun: the window ends with it, whatever box
+    // it shows first.
+    void closing();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

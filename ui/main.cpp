@@ -28,26 +28,17 @@ int main(int argc, char** argv) {
     // window, before anything of the opening sequence (and before the
     // toolkit, which would take the token).
     IniSettingsBackend settings;
-    InstanceClaim claim(qEnvironmentVariable("XDG_RUNTIME_DIR"),
-                        settings.fileFor(QStringLiteral("Varnel")), ShowRequest::fromEnvironment());
+    InstanceClaim claim(settings.fileFor(QStringLiteral("Varnel")), ShowRequest::fromEnvironment());
     switch (claim.state()) {
     case InstanceClaim::State::Shown:
         std::fprintf(stderr, "Varnel is already open (process %lld)\n",
                      static_cast<long long>(claim.holder()));
         return 0;
     case InstanceClaim::State::Silent:
-        if (claim.holder() > 0)
-            std::fprintf(stderr, "varnel: the open copy (process %lld) does not answer\n",
-                         static_cast<long long>(claim.holder()));
-        else
-            std::fprintf(stderr, "varnel: the open copy does not answer\n");
+        std::fprintf(stderr, "varnel: the open copy (process %lld) does not answer\n",
+                     static_cast<long long>(claim.holder()));
         return 1;
-    case InstanceClaim::State::Unavailable:
-        // Every start opens a window then, as where there is no runtime folder.
-        if (!claim.problem().isEmpty())
-            std::fprintf(stderr, "varnel: one window per user cannot be kept: %s\n",
-                         qPrintable(claim.problem()));
-        break;
+    case InstanceClaim::State::Unavailable: // every start opens a window then
     case InstanceClaim::State::Mine:
         break;
     }
@@ -55,6 +46,9 @@ int main(int argc, char** argv) {
     BeginDisplayGuard();
     QApplication app(qtArgc, argv);
     EndDisplayGuard();
+    if (claim.state() == InstanceClaim::State::Unavailable)
+        std::fprintf(stderr, "varnel: one window per user cannot be kept: %s\n",
+                     qPrintable(claim.problem()));
     QApplication::setApplicationName(QStringLiteral("Varnel"));
     QApplication::setDesktopFileName(QStringLiteral(VARNEL_APP_ID));
 
@@ -110,12 +104,11 @@ int main(int argc, char** argv) {
     });
 
     // A second start is served from now on: during the opening sequence its
-    // box (if the settings cannot be read) is brought forward. Once the
-    // closing sequence has written the settings, the claim is given up
-    // before any box, so that a start from then on opens a window of its own
-    // with the values just saved.
+    // box (if the settings cannot be read) is brought forward. A closing
+    // window keeps its name until it is gone, box and all, so that two
+    // windows never hold one schedule; a start meanwhile waits for it.
     claim.serve([&window](const ShowRequest& request) { BringForward(&window, request); });
-    QObject::connect(&window, &frmTockle::settingsWritten, &claim, &InstanceClaim::release);
+    QObject::connect(&window, &frmTockle::closing, &claim, &InstanceClaim::closing);
     window.Form_Load();
     if (window.unloaded())
         return 0;

@@ -6,6 +6,7 @@ and actions only, as a screen reader or any AT-SPI client would.
     driver.py PID arm TIME FILE          fill both fields, press 開始, see the running panel
     driver.py PID armed TIME FILE        see the running panel with TIME and FILE
     driver.py PID stop TIME              press 停止, see the input panel with TIME
+    driver.py PID says TEXT              something shown (a box) reads TEXT
 """
 import sys
 import time
@@ -191,6 +192,9 @@ def main():
         stop(app, *args)
     elif command == "armed":
         armed(app, *args)
+    elif command == "says":
+        until(f"nothing shown says {args[0]!r}", lambda: any(
+            showing(a) and args[0] in (a.name, text_of(a)) for a in nodes(app)))
     else:
         sys.exit(f"unknown command {command}")
     print(f"ok: {command}")

@@ -2,6 +2,11 @@
 # End-to-end checks of the real program on a real X server: typing, clicking,
 # launching at the set time (with the clock moved by faketime), closing.
 set -uo pipefail
+# A session bus of its own, as every desktop session has: the one-window
+# claim lives there.
+if [ -z "${VARNEL_E2E_SESSION:-}" ]; then
+    exec env VARNEL_E2E_SESSION=1 dbus-run-session -- bash "$0" "$@" 2> >(grep -v "fd limit" >&2)
+fi
 VARNEL=$(realpath "$1")
 SESSION_MANAGER_BIN=$(realpath "$2")
 HERE=$(dirname "$(realpath "$0")")
