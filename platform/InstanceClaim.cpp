@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,19 +27,14 @@ const QString kStartupKey = QStringLiteral("desktop-startup-id");
 // How often a start waiting for a closing copy looks at the name again.
 constexpr int kPollMs = 100;
 
-// The path with its nearest existing folder resolved (links and all) and the
-// parts still to be made added as written.
+// The path with its longest existing part resolved (links and all) and the
+// rest, still to be made, added as written.
 QString Resolved(const QString& file) {
     const QString path = QDir::cleanPath(QFileInfo(file).absoluteFilePath());
-    QString resolved;
-    qsizetype cut = path.size();
-    while (resolved.isEmpty() && cut > 0) {
-        cut = path.lastIndexOf(QLatin1Char('/'), cut - 1);
-        resolved = QFileInfo(cut == 0 ? QStringLiteral("/") : path.left(cut)).canonicalFilePath();
-    }
-    if (resolved.endsWith(QLatin1Char('/')))
-        resolved.chop(1);
-    return resolved + path.mid(cut);
+    std::error_code error;
+    const std::filesystem::path resolved =
+        std::filesystem::weakly_canonical(QFile::encodeName(path).toStdString(), error);
+    return error ? path : QFile::decodeName(resolved.c_str());
 }
 
 // Whether the user has a session bus: its address given, or the user's bus in
@@ -84,7 +80,10 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
         return;
     }
     // Served from the moment the name is ours (once the event loop runs).
-    bus_.registerObject(kPath, this, QDBusConnection::ExportAllSlots);
+    if (!bus_.registerObject(kPath, this, QDBusConnection::ExportAllSlots)) {
+        problem_ = QStringLiteral("the session bus: cannot serve ") + kPath;
+        return;
+    }
     QDBusConnectionInterface* names = bus_.interface();
     for (QDeadlineTimer deadline(patienceMs);;) {
         const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> taken =
