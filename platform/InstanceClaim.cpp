@@ -43,7 +43,7 @@ QString Resolved(const QString& file) {
 bool HasSessionBus() {
     struct stat st = {};
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS") ||
+    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
            (QDir::isAbsolutePath(runtime) &&
             ::stat(QFile::encodeName(runtime + QStringLiteral("/bus")).constData(), &st) == 0 &&
             S_ISSOCK(st.st_mode));
@@ -99,8 +99,13 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
             return;
         }
         const QDBusReply<uint> owner = names->servicePid(service_);
-        if (!owner.isValid())
-            continue; // it has just ended: the name is free
+        if (!owner.isValid()) { // it has just ended, or the bus will not say who owns it
+            if (deadline.hasExpired()) {
+                problem_ = QStringLiteral("the session bus: ") + owner.error().message();
+                return;
+            }
+            continue;
+        }
         holder_ = owner.value();
         QDBusMessage call =
             QDBusMessage::createMethodCall(service_, kPath, kInterface, QStringLiteral("Activate"));

@@ -10,13 +10,10 @@ VARNEL=$(realpath "$2")
 PROBE=${3:+$(realpath "$3")}
 HERE=$(dirname "$(realpath "$0")")
 
+. "$HERE/../e2e/lib.sh"
 # Everything below runs inside a D-Bus session of its own, which starts the
 # accessibility bus when the program asks for it.
-if [ -z "${VARNEL_A11Y_SESSION:-}" ]; then
-    exec env VARNEL_A11Y_SESSION=1 dbus-run-session -- bash "$0" "$@" 2> >(grep -v -E "fd limit|ctivat|SpiRegistry" >&2)
-fi
-
-. "$HERE/../e2e/lib.sh"
+in_session_bus "$0" "$@"
 WORK=$(mktemp -d)
 export XDG_RUNTIME_DIR=$WORK/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"

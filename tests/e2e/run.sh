@@ -2,15 +2,11 @@
 # End-to-end checks of the real program on a real X server: typing, clicking,
 # launching at the set time (with the clock moved by faketime), closing.
 set -uo pipefail
-# A session bus of its own, as every desktop session has: the one-window
-# claim lives there.
-if [ -z "${VARNEL_E2E_SESSION:-}" ]; then
-    exec env VARNEL_E2E_SESSION=1 dbus-run-session -- bash "$0" "$@" 2> >(grep -v "fd limit" >&2)
-fi
 VARNEL=$(realpath "$1")
 SESSION_MANAGER_BIN=$(realpath "$2")
 HERE=$(dirname "$(realpath "$0")")
 . "$HERE/lib.sh"
+in_session_bus "$0" "$@"
 WORK=$(mktemp -d)
 export XDG_RUNTIME_DIR=$WORK/runtime
 mkdir -m 700 "$XDG_RUNTIME_DIR"

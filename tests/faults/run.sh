@@ -6,16 +6,12 @@
 #   tests/faults/run.sh VARNEL [TABLE]   (TABLE: also write the table there;
 #                                          FAULT_ONLY=WORD: only the rows naming it)
 set -uo pipefail
-# A session bus of its own, as every desktop session has: the one-window
-# claim lives there, and the boxes are read through the accessibility bus.
-if [ -z "${VARNEL_FAULTS_SESSION:-}" ]; then
-    exec env VARNEL_FAULTS_SESSION=1 dbus-run-session -- bash "$0" "$@" \
-        2> >(grep -v -E "fd limit|ctivat|SpiRegistry" >&2)
-fi
 VARNEL=$(realpath "$1")
 TABLE_OUT=${2:-}
 HERE=$(dirname "$(realpath "$0")")
 . "$HERE/../e2e/lib.sh"
+# The boxes are read through the accessibility bus.
+in_session_bus "$0" "$@"
 # Resolved, so that the paths strace is given are the ones the program opens.
 WORK=$(realpath "$(mktemp -d)")
 export HOME=$WORK/home XDG_RUNTIME_DIR=$WORK/runtime QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
@@ -61,7 +57,11 @@ run_traced() {
     APP_PID=$!
 }
 # The calls strace made fail, in its own trace.
-injected() { grep -c '(INJECTED)' "$1/trace" 2>/dev/null || true; }
+injected() { # DIR: 0 when strace left no trace at all
+    local n
+    n=$(grep -c '(INJECTED)' "$1/trace" 2>/dev/null)
+    echo "${n:-0}"
+}
 
 window_of() { # PID: the program's window, once it is shown
     WID=$(xdotool search --all --onlyvisible --pid "$1" --name '^Oribeth$' 2>/dev/null | head -n 1)
