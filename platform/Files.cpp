@@ -3,11 +3,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStringEncoder>
 
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <iconv.h>
+#include <string>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -104,12 +105,24 @@ bool Cp932Appender::isOwnAppendable(const QString& file) const {
 }
 
 QByteArray EncodeCp932(const QString& text) {
-    // The converter writes one NUL for each character the code page cannot
-    // hold; CP932 never uses a NUL byte inside a character, so every NUL left
-    // in the result stands for such a character (or for a NUL in the text).
-    QStringEncoder encoder("windows-31j", QStringConverter::Flag::ConvertInvalidToNull);
-    QByteArray out = encoder.encode(text);
-    out.replace('\0', '?');
+    // The C library's converter, opened once (the log is written from one
+    // thread) and reset for each text. A character the code page cannot hold
+    // is skipped whole, one wide character, and becomes one "?".
+    static const iconv_t cd = ::iconv_open("CP932", "WCHAR_T");
+    std::wstring wide = text.toStdWString();
+    QByteArray out(wide.size() * 2, '?'); // two bytes at most a character
+    if (cd == iconv_t(-1))
+        return out.left(wide.size());
+    char* in = reinterpret_cast<char*>(wide.data());
+    size_t inLeft = wide.size() * sizeof(wchar_t);
+    char* to = out.data();
+    size_t outLeft = out.size();
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    while (::iconv(cd, &in, &inLeft, &to, &outLeft) == size_t(-1) && errno == EILSEQ) {
+        in += sizeof(wchar_t), inLeft -= sizeof(wchar_t);
+        ++to, --outLeft; // past the "?" already there
+    }
+    out.truncate(to - out.constData());
     return out;
 }
 

@@ -80,7 +80,8 @@ public:
     bool appendLine(const QString& file, const std::optional<QString>& line) override;
 };
 
-// CP932 (Windows-31J) bytes of `text`; a character with no CP932 form becomes "?".
+// CP932 bytes of `text` (the C library's code page), one "?" for each character
+// the code page cannot hold.
 QByteArray EncodeCp932(const QString& text);
 
 } // namespace varnel

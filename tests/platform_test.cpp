@@ -186,6 +186,11 @@ TEST(Cp932, FixedPiecesHaveTheExpectedBytes) {
         {"é", "3F"},
         {"a😀b", "61 3F 62"},
         {"Ω×", "83 B6 81 7E"},
+        // What Linux input methods type for the wave dash, minus and yen.
+        {"〜", "81 60"},
+        {"−", "81 7C"},
+        {"¥", "5C"},
+        {"\uF86F", "3F"},
         {"", ""},
     };
     for (const auto& [text, hex] : cases)
