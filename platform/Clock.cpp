@@ -95,7 +95,7 @@ Instant SystemClock::instantNow() const {
 }
 
 LocalTime SystemClock::localAt(Instant instant) const {
-    const QDateTime dt = QDateTime::fromMSecsSinceEpoch(instant, Qt::LocalTime);
+    const QDateTime dt = QDateTime::fromMSecsSinceEpoch(instant); // local time
     return (dt.date().toJulianDay() - kEpochJulianDay) * kMsPerDay +
            dt.time().msecsSinceStartOfDay();
 }

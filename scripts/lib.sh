@@ -2,11 +2,13 @@
 
 # Packages needed to build and run the program.
 RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libxcb1-dev qt6-wayland fonts-dejavu-core fonts-vlgothic)
-# Further packages needed by the tests.
-TEST_PACKAGES=(libgtest-dev libsm-dev xvfb xauth xfonts-base xdotool faketime openbox imagemagick x11-utils
-               desktop-file-utils python3 clang libclang-rt-14-dev
-               weston mutter kwin-wayland breeze dbus at-spi2-core python3-pyatspi orca strace procps
-               dpkg-dev debhelper fakeroot lintian appstream tzdata)
+# What the tests without a display need beyond that (./scripts/test --no-desktop).
+CHECK_PACKAGES=(libgtest-dev libsm-dev dbus-daemon desktop-file-utils python3 tzdata procps)
+# What the desktop lanes, the fault table and the run check need besides.
+DESKTOP_PACKAGES=(xvfb xauth xfonts-base xdotool faketime openbox imagemagick x11-utils weston mutter
+                  kwin-wayland breeze dbus at-spi2-core python3-pyatspi orca strace)
+# What building and checking the Debian package needs.
+PACKAGE_PACKAGES=(dpkg-dev debhelper fakeroot lintian appstream)
 
 ensure_packages() {
     local missing=()

@@ -517,7 +517,11 @@ private slots:
             return a->text().startsWith(QStringLiteral("&Paste"));
         });
         QVERIFY(paste != items.end() && (*paste)->isEnabled());
-        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(*paste).center());
+        // Chosen by its mnemonic: from Qt 6.8 on, a click made up by the test
+        // closes the menu as if it fell outside it (a plain QLineEdit's menu
+        // too), where a real one chooses the item. Both close the menu, then
+        // paste.
+        QTest::keyClick(menu, Qt::Key_P);
         QTRY_COMPARE(txtTime()->text(), QStringLiteral("07X:30"));
         QCOMPARE(QApplication::focusWidget(), txtTime());
 
