@@ -60,10 +60,6 @@ QString XdgStateFolder::createIfAbsent() const {
     return info.isDir() && info.isWritable() ? folder : QString();
 }
 
-namespace {
-
-// Where the system keeps its own programs and data: no log of anybody's goes
-// there, root's included.
 bool InSystemFolder(const QString& folder) {
     static const char* const trees[] = {"/usr", "/opt",   "/etc",   "/bin",    "/sbin",
                                         "/lib", "/lib32", "/lib64", "/libx32", "/boot"};
@@ -76,6 +72,8 @@ bool InSystemFolder(const QString& folder) {
     }
     return false;
 }
+
+namespace {
 
 // Whether `folder` (or the folder a link there names) belongs to this user
 // and nobody else may write in it: no group or other write bit.

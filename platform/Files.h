@@ -10,6 +10,11 @@ namespace varnel {
 // what may be opened without blocking on a named pipe or a device.
 bool RegularFileOrAbsent(const QString& path);
 
+// Whether `folder` (clean and absolute) is where the system keeps its own
+// programs and data, whole path components counted: the root folder, /usr,
+// /opt, /etc and the like. No log of anybody's goes there, root's included.
+bool InSystemFolder(const QString& folder);
+
 // Whether a path names a file that the launcher can be armed with.
 class IFileMatcher {
 public:

@@ -16,8 +16,10 @@ sudo=()
 app_id=org.varnel.Varnel
 
 log=$(mktemp)
-deb=$(./scripts/package 2>&1 | tee "$log" | tail -n 1)
-[ -f "$deb" ] || { cat "$log"; fail "./scripts/package printed '$deb', not a package"; }
+if ! deb=$(./scripts/package 2>&1 | tee "$log" | tail -n 1) || [ ! -f "$deb" ]; then
+    tail -n 80 "$log"
+    fail "./scripts/package failed (its last 80 lines above)"
+fi
 rm -f "$log"
 lintian --fail-on error,warning "$deb" 2>&1 | grep -v 'running with root privileges' || true
 lintian --fail-on error,warning "$deb" >/dev/null 2>&1 || fail "lintian reports errors or warnings"

@@ -24,10 +24,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <future>
 #include <memory>
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +105,18 @@ TEST(Clock, TheAlarmGoesOffAtItsMomentNotBefore) {
     const Instant at = clock.instantNow() + 120;
     alarm.arm(at - 60'000); // replaced by the next aim
     alarm.arm(at);
+    // Aimed at a moment of the wall clock, and cancelled when the clock is set
+    // (TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET), as the kernel shows it.
+    QStringList flags;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code unreadable;
+        if (std::filesystem::read_symlink(fd.path(), unreadable) == "anon_inode:[timerfd]")
+            flags += QString::fromLatin1(
+                         ReadAll("/proc/self/fdinfo/" + QString(fd.path().filename().c_str())))
+                         .split('\n')
+                         .filter(QStringLiteral("settime flags"));
+    }
+    EXPECT_EQ(flags, QStringList{QStringLiteral("settime flags: 03")});
     for (QDeadlineTimer deadline(5000); !wokeAt && !deadline.hasExpired();)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     ASSERT_TRUE(wokeAt.has_value());
@@ -265,6 +279,26 @@ TEST_F(Appender, ReportsFailureForFoldersAndMissingFolders) {
         EXPECT_EQ(QFileInfo(at("Theirs.LOG")).size(), 0);
     }
     EXPECT_FALSE(appender.isOwnAppendable(others + "/Varnel.LOG"));
+    // A named pipe with a reader opens at once, and still receives nothing.
+    const QByteArray pipe = QFile::encodeName(at("pipe.LOG"));
+    ASSERT_EQ(::mkfifo(pipe.constData(), 0600), 0);
+    const int reader = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_FALSE(appender.appendLine(at("pipe.LOG"), QStringLiteral("x")));
+    char got = 0;
+    EXPECT_LE(::read(reader, &got, 1), 0);
+    ::close(reader);
+}
+
+// Whole path components: /optical is nobody's system folder, /opt/x is.
+TEST(SystemFolder, IsAWholeComponentOrTheRoot) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/", true},         {"/opt", true},           {"/opt/varnel", true},
+        {"/lib", true},      {"/usr/local/bin", true}, {"/optical", false},
+        {"/library", false}, {"/usr2", false},         {"/home/u/opt", false},
+    };
+    for (const auto& [folder, system] : cases)
+        EXPECT_EQ(InSystemFolder(QString::fromLatin1(folder)), system) << folder;
 }
 
 TEST_F(TempFolder, StateFolderIsMadePrivateWhereTheXdgBaseDirectoryRulesSay) {
@@ -555,11 +589,9 @@ Outcome Served(std::future<Outcome> start) {
     return start.get();
 }
 
-// The name on the session bus: for the settings file however its path is
-// written, before and after its folder is made; taken by the first copy and
-// answered by it with the second start's tokens; a stopped owner reported,
-// one killed while asked taken over; a closing one waited for.
-TEST_F(TempFolder, OneNamePerSettingsFileOnTheSessionBus) {
+// The name: for the settings file however its path is written, before and
+// after its folder is made.
+TEST_F(TempFolder, TheClaimsNameIsTheSettingsFiles) {
     const QByteArray home = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(dir.path()));
     EXPECT_EQ(InstanceClaim::ServiceFor(at(".config//Varnel/./Varnel.conf")), "org.varnel.Varnel");
@@ -574,89 +606,136 @@ TEST_F(TempFolder, OneNamePerSettingsFileOnTheSessionBus) {
     ASSERT_TRUE(QDir(dir.path()).mkpath("real/Varnel"));
     EXPECT_EQ(InstanceClaim::ServiceFor(at("linked/Varnel/Varnel.conf")), unmade);
     EXPECT_EQ(InstanceClaim::ServiceFor(at("real/Varnel/Varnel.conf")), unmade);
+}
 
-    // A bus of the test's own, found where the user's is: in the runtime
-    // folder. The owner that never answers is forked before this process
-    // uses the bus.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("runtime"));
-    const QByteArray runtime = QFile::encodeName(at("runtime"));
-    char pid[32] = {};
-    FILE* daemon = ::popen(
-        ("dbus-daemon --session --fork --print-pid=1 --address=unix:path=" + runtime + "/bus")
-            .constData(),
-        "r");
-    ASSERT_TRUE(daemon && std::fgets(pid, sizeof pid, daemon));
-    ::pclose(daemon);
-    const QByteArray address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-    qputenv("XDG_RUNTIME_DIR", runtime);
-    using S = InstanceClaim::State;
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t silent = ::fork();
-    if (silent == 0) {
-        InstanceClaim held(file);
-        (void)!::write(ready[1], held.state() == S::Mine ? "m" : "x", 1);
-        ::pause();
+// Each case on a session bus of its own, found where the user's is: in the
+// runtime folder (one for the suite, as the bus library reads the place
+// once). The bus and every process the case started end with the case,
+// however it ends.
+class ClaimBus : public TempFolder {
+protected:
+    static inline QTemporaryDir* runtime = nullptr;
+    static void SetUpTestSuite() { runtime = new QTemporaryDir; }
+    static void TearDownTestSuite() { delete runtime; }
+
+    void SetUp() override {
+        address = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime->path()));
+        const QByteArray bus = QFile::encodeName(runtime->filePath("bus"));
+        char pid[32] = {};
+        FILE* daemon = ::popen(
+            ("dbus-daemon --session --fork --print-pid=1 --address=unix:path=" + bus).constData(),
+            "r");
+        ASSERT_TRUE(daemon && std::fgets(pid, sizeof pid, daemon));
+        ::pclose(daemon);
+        daemonPid = std::atoi(pid);
     }
-    char state = 0;
-    ASSERT_EQ(::read(ready[0], &state, 1), 1);
-    EXPECT_EQ(state, 'm');
+    void TearDown() override {
+        for (const pid_t child : children) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        // It ends at once; its socket goes with it, for the next case's bus.
+        if (daemonPid > 0)
+            ::kill(daemonPid, SIGTERM);
+        QFile::remove(runtime->filePath("bus"));
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        qputenv("XDG_RUNTIME_DIR", runtimeBefore);
+    }
+    // An owner of `file`'s name that never answers, forked before this
+    // process uses the bus.
+    pid_t SilentOwner(const QString& file) {
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return -1;
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            InstanceClaim held(file);
+            (void)!::write(ready[1], held.state() == InstanceClaim::State::Mine ? "m" : "x", 1);
+            ::pause();
+        }
+        children.push_back(pid);
+        char state = 0;
+        return ::read(ready[0], &state, 1) == 1 && state == 'm' ? pid : -1;
+    }
 
+    QString file() const { return at("config/Varnel/Varnel.conf"); }
+    using S = InstanceClaim::State;
+    pid_t daemonPid = 0;
+    std::vector<pid_t> children;
+    QByteArray address, runtimeBefore;
+};
+
+// A stopped owner is reported, one killed while asked taken over; an owner
+// that serves answers with the second start's tokens, and opens no files.
+TEST_F(ClaimBus, AStartIsAnsweredOrFindsTheOwnerSilent) {
+    const pid_t silent = SilentOwner(file());
+    ASSERT_GT(silent, 0);
     int argc = 0;
     QCoreApplication app(argc, nullptr);
     QElapsedTimer asked;
     asked.start();
-    EXPECT_EQ(Served(Start(file, {}, 500)), Outcome(S::Silent, silent));
+    EXPECT_EQ(Served(Start(file(), {}, 500)), Outcome(S::Silent, silent));
     EXPECT_LT(asked.elapsed(), 1500);
     // Killed while a start waits on it: no answer comes, but the name is free.
     asked.restart();
-    std::future<Outcome> waiting = Start(file);
+    std::future<Outcome> waiting = Start(file());
     QThread::msleep(300);
     ::kill(silent, SIGKILL);
     ::waitpid(silent, nullptr, 0);
     EXPECT_EQ(Served(std::move(waiting)), Outcome(S::Mine, ::getpid()));
     EXPECT_LT(asked.elapsed(), 2500);
 
-    auto first = std::make_unique<InstanceClaim>(file);
-    ASSERT_EQ(first->state(), S::Mine);
+    InstanceClaim first(file());
+    ASSERT_EQ(first.state(), S::Mine);
     QList<ShowRequest> shown; // what reached the window's seam
-    first->serve([&](const ShowRequest& request) { shown.append(request); });
+    first.serve([&](const ShowRequest& request) { shown.append(request); });
     for (const ShowRequest& sent : {ShowRequest{"wayland-token", "x11_TIME42"}, ShowRequest{}}) {
         shown.clear();
-        EXPECT_EQ(Served(Start(file, sent)), Outcome(S::Shown, ::getpid()));
+        EXPECT_EQ(Served(Start(file(), sent)), Outcome(S::Shown, ::getpid()));
         ASSERT_EQ(shown.size(), 1);
         EXPECT_EQ(shown[0].activationToken, sent.activationToken);
         EXPECT_EQ(shown[0].startupId, sent.startupId);
     }
     EXPECT_EQ(InstanceClaim(at("other/Varnel/Varnel.conf")).state(), S::Mine);
-    // Varnel opens no files.
-    QDBusPendingCall open = QDBusConnection::sessionBus().asyncCall(
-        QDBusMessage::createMethodCall(InstanceClaim::ServiceFor(file), "/org/varnel/Varnel",
+    QDBusConnection caller =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("caller"));
+    QDBusPendingCall open = caller.asyncCall(
+        QDBusMessage::createMethodCall(InstanceClaim::ServiceFor(file()), "/org/varnel/Varnel",
                                        "org.freedesktop.Application", "Open")
         << QStringList{"file:///etc/hosts"} << QVariantMap());
     ServeUntil([&] { return open.isFinished(); }, 5000);
     EXPECT_EQ(open.error().type(), QDBusError::NotSupported);
+    QDBusConnection::disconnectFromBus(QStringLiteral("caller"));
+}
 
-    // Closing: its box comes forward once for the start, which waits for the
-    // name, and takes it once the closing copy is gone.
+// Closing: its box comes forward once for the start, which waits for the
+// name, and takes it once the closing copy is gone.
+TEST_F(ClaimBus, AClosingOwnerIsWaitedFor) {
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    auto first = std::make_unique<InstanceClaim>(file());
+    ASSERT_EQ(first->state(), S::Mine);
+    int shown = 0;
+    first->serve([&](const ShowRequest&) { ++shown; });
     first->closing();
-    shown.clear();
-    std::future<Outcome> next = Start(file, {}, 1000);
-    EXPECT_TRUE(ServeUntil([&] { return shown.size() == 1; }, 5000));
-    ServeUntil([&] { return shown.size() > 1 || Done(next); }, 1500); // many polls
-    EXPECT_EQ(shown.size(), 1);
+    std::future<Outcome> next = Start(file(), {}, 1000);
+    EXPECT_TRUE(ServeUntil([&] { return shown == 1; }, 5000));
+    ServeUntil([&] { return shown > 1 || Done(next); }, 1500); // many polls
+    EXPECT_EQ(shown, 1);
     EXPECT_FALSE(Done(next));
     first.reset();
     EXPECT_EQ(Served(std::move(next)), Outcome(S::Mine, ::getpid()));
+}
 
-    // No bus: no claim, and why.
+// No bus: no claim, and why.
+TEST_F(ClaimBus, NoBusNoClaim) {
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
-    const InstanceClaim none(file);
+    const InstanceClaim none(file());
     EXPECT_EQ(none.state(), S::Unavailable);
     EXPECT_FALSE(none.problem().isEmpty());
-    ::kill(std::atoi(pid), SIGTERM);
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
 }
 
 } // namespace

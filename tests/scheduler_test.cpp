@@ -89,6 +89,18 @@ TEST_P(LaunchTickTest, LaunchesAndLogsAsExpected) {
     EXPECT_EQ(starter.started.size(), qsizetype(c.successStamps.size()));
 }
 
+// Ticked from an hour before midnight to 02:00 in a zone whose clocks jump
+// from `jump` (a midnight) to 01:00: the skipped launch time starts once, at
+// 01:00.
+TickCase MidnightJump(const char* zone, LocalTime jump, const char* launchTime) {
+    return TickCase{zone,
+                    true,
+                    {{jump - 3600'000, jump + 2 * 3600'000, QString::fromUtf8(launchTime)}},
+                    {StampText(jump + 3600'000)},
+                    0,
+                    zone};
+}
+
 const QString s0730 = QStringLiteral("2026/04/01 07:30:00");
 const QString d2_0730 = QStringLiteral("2026/04/02 07:30:00");
 const QString d3_0730 = QStringLiteral("2026/04/03 07:30:00");
@@ -201,7 +213,19 @@ INSTANTIATE_TEST_SUITE_P(
                  {{Day(3, 8, 0, 0), Day(3, 8, 4, 0), QStringLiteral("01:59")}},
                  {QStringLiteral("2026/03/08 01:59:00")},
                  0,
-                 "America/New_York"}),
+                 "America/New_York"},
+        // Clocks that skip from midnight to 01:00, and a day skipped whole.
+        MidnightJump("Africa/Cairo", MakeLocalTime(2026, 4, 24, 0, 0), "00:30"),
+        MidnightJump("Asia/Beirut", MakeLocalTime(2026, 3, 29, 0, 0), "00:00"),
+        MidnightJump("America/Havana", MakeLocalTime(2026, 3, 8, 0, 0), "00:59"),
+        MidnightJump("America/Santiago", MakeLocalTime(2026, 9, 6, 0, 0), "00:15"),
+        MidnightJump("America/Asuncion", MakeLocalTime(2023, 10, 1, 0, 0), "00:30"),
+        TickCase{"Apia skips 30 December 2011: launched once, as the 31st begins",
+                 true,
+                 {{MakeLocalTime(2011, 12, 29, 22, 0), MakeLocalTime(2011, 12, 31, 1, 0)}},
+                 {QStringLiteral("2011/12/31 00:00:00")},
+                 0,
+                 "Pacific/Apia"}),
     CaseName<TickCase>);
 
 // A launch tick for a runnable /bin/true at 07:30, with all it reaches.
@@ -282,7 +306,11 @@ INSTANTIATE_TEST_SUITE_P(
 // alarm was aimed; outside the launch minutes it wakes once a day, just after.
 TEST(KickTimer, TicksEverySecondOfTheLaunchMinuteAndSleepsOtherwise) {
     TickRig rig;
-    auto& [clock, starter, appender, folder, stateFolder, log, state, tick] = rig;
+    // Named references, which clang before 16 lets a lambda capture (it
+    // refuses structured bindings there).
+    auto& clock = rig.clock;
+    auto& state = rig.state;
+    auto& tick = rig.tick;
     test::FakeAlarm alarm;
     test::FakeZoneWatch zoneWatch;
     KickTimer kick(clock, alarm, zoneWatch, state);
@@ -306,7 +334,7 @@ TEST(KickTimer, TicksEverySecondOfTheLaunchMinuteAndSleepsOtherwise) {
         alarm.fire();
     }
     std::vector<QString> launches;
-    for (const QString& line : appender.lines)
+    for (const QString& line : rig.appender.lines)
         launches.push_back(line.mid(6, 19));
     EXPECT_EQ(launches, (std::vector<QString>{d2_0730, d3_0730}));
     EXPECT_EQ(ticksInLaunchMinutes, 2 * 60);

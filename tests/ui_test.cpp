@@ -151,10 +151,10 @@ private slots:
     void failedReadShowsOneBoxAndSavesTheEmptyTexts() {
         const QString conf = configDir->filePath(QStringLiteral("Varnel/Varnel.conf"));
         QVERIFY(QDir(configDir->path()).mkpath(QStringLiteral("Varnel")));
-        QVERIFY(WriteAll(conf, "[Parameter\n"));
+        QVERIFY(WriteAll(conf, "[Parameter\nold=1\n"));
         open();
         QCOMPARE(messages.shown, QStringList{QStringLiteral("前回設定内容の取得に失敗しました。")});
-        QCOMPARE(ReadAll(conf), QByteArray("[Parameter\n")); // untouched until closing
+        QCOMPARE(ReadAll(conf), QByteArray("[Parameter\nold=1\n")); // untouched until closing
         QCOMPARE(txtTime()->text(), QString());
         QCOMPARE(txtFile()->text(), QString());
         QCOMPARE(log(), QStringList{line(kOpenHead, "", "")});
@@ -164,9 +164,36 @@ private slots:
         window->close();
         QCOMPARE(stored(kTimeKey), QString());
         QCOMPARE(stored(kFileKey), QString());
+        // A clean file with the two values, not the toolkit's repair of the
+        // broken text.
+        QSettings saved(conf, QSettings::IniFormat);
+        QCOMPARE(saved.status(), QSettings::NoError);
+        QCOMPARE(saved.allKeys(), QStringList({"Parameter/" + kFileKey, "Parameter/" + kTimeKey}));
         open(false);
         QCOMPARE(txtTime()->text(), QString());
         QCOMPARE(messages.shown.size(), 1);
+    }
+
+    void aStopAskedDuringTheOpeningClosesOnceItHasEnded() {
+        const QString conf = configDir->filePath(QStringLiteral("Varnel/Varnel.conf"));
+        QVERIFY(QDir(configDir->path()).mkpath(QStringLiteral("Varnel")));
+        QVERIFY(WriteAll(conf, "[Parameter\n"));
+        // A stop signal while the unreadable settings' box is up.
+        messages.whileShown = [this] { window->requestClose(); };
+        open(false);
+        QCOMPARE(log(), QStringList({line(kOpenHead, "", ""), line(kCloseHead, "", "")}));
+        QCOMPARE(stored(kTimeKey), QString());
+    }
+
+    void settingsBrokenWhileOpenAreStillSavedWithoutABox() {
+        store(QStringLiteral("07:30"), launchable);
+        open();
+        QVERIFY(
+            WriteAll(configDir->filePath(QStringLiteral("Varnel/Varnel.conf")), "[Parameter\n"));
+        window->close();
+        QVERIFY(messages.shown.isEmpty());
+        QCOMPARE(stored(kTimeKey), QStringLiteral("07:30"));
+        QCOMPARE(stored(kFileKey), launchable);
     }
 
     void failedSaveShowsItsBoxAndStillLogsTheClose() {
@@ -174,7 +201,11 @@ private slots:
         QVERIFY(WriteAll(blocked, "x"));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(blocked));
         open();
+        // The settings first, then their box, and only then the closing line.
+        int linesWhileShown = -1;
+        messages.whileShown = [&] { linesWhileShown = log().size(); };
         window->close();
+        QCOMPARE(linesWhileShown, 1);
         QCOMPARE(messages.shown, QStringList{QStringLiteral("設定内容の保存に失敗しました。")});
         QCOMPARE(log().size(), 2);
         QVERIFY(log().at(1).contains(kCloseHead));

@@ -14,11 +14,12 @@ FAKETIME_LIB=$(dpkg -L libfaketime 2>/dev/null | grep '/libfaketime\.so\.1$' | h
 # in_session_bus "$0" "$@": runs the calling script again inside a D-Bus
 # session of its own, as every desktop session has one (the one-window claim
 # lives there, and the accessibility bus is started from it); once inside, it
-# does nothing.
+# does nothing. Of its standard error only the bus's own chatter is dropped
+# (services it starts, its file limit, the registry's greeting).
 in_session_bus() {
     [ -n "${VARNEL_SESSION_BUS:-}" ] && return 0
     exec env VARNEL_SESSION_BUS=1 dbus-run-session -- bash "$@" \
-        2> >(grep -v -E "fd limit|ctivat|SpiRegistry" >&2)
+        2> >(grep -v -E '^(dbus-daemon\[[0-9]+\]: .*(ctivat|fd limit)|SpiRegistry daemon is running)' >&2)
 }
 
 PIDS=()     # the X server and the window manager
