@@ -3,7 +3,7 @@
 . tests/e2e/lib.sh
 in_session_bus "$0" "$@"
 . scripts/lib.sh
-ensure_packages "${RUN_PACKAGES[@]}" xvfb xauth xfonts-base xdotool x11-utils openbox bc
+ensure_packages "${RUN_PACKAGES[@]}" xvfb xauth xfonts-base xdotool x11-utils openbox bc linux-perf
 build_release
 VARNEL=$PWD/build/release/varnel
 WORK=$(mktemp -d)

@@ -11,19 +11,19 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <sys/stat.h>
+#include <pwd.h>
 #include <unistd.h>
 
 namespace varnel {
 
 namespace {
 
-const QString kAppId = QStringLiteral(VARNEL_APP_ID);
-const QString kPath = QStringLiteral("/org/varnel/Varnel");
-const QString kInterface = QStringLiteral("org.freedesktop.Application");
-const QString kClosing = kAppId + QStringLiteral(".Error.Closing");
-const QString kTokenKey = QStringLiteral("activation-token");
-const QString kStartupKey = QStringLiteral("desktop-startup-id");
+constexpr QLatin1StringView kAppId(VARNEL_APP_ID);
+constexpr QLatin1StringView kPath("/org/varnel/Varnel");
+constexpr QLatin1StringView kInterface("org.freedesktop.Application");
+constexpr QLatin1StringView kClosing(VARNEL_APP_ID ".Error.Closing");
+constexpr QLatin1StringView kTokenKey("activation-token");
+constexpr QLatin1StringView kStartupKey("desktop-startup-id");
 // How often a start waiting for a closing copy looks at the name again.
 constexpr int kPollMs = 100;
 
@@ -37,16 +37,24 @@ QString Resolved(const QString& file) {
     return error ? path : QFile::decodeName(resolved.c_str());
 }
 
-// Whether the user has a session bus: its address given, or the user's bus in
-// the runtime folder, where libdbus looks for it. Without either libdbus would
-// launch a bus for this process alone.
-bool HasSessionBus() {
-    struct stat st = {};
+// The address of the user's session bus: the environment's, or the user's bus
+// in the runtime folder. Exactly that bus is used, so that the bus library
+// never launches one for this process alone.
+QString SessionBusAddress() {
+    const QString given = qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS");
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
-           (QDir::isAbsolutePath(runtime) &&
-            ::stat(QFile::encodeName(runtime + QStringLiteral("/bus")).constData(), &st) == 0 &&
-            S_ISSOCK(st.st_mode));
+    if (!given.isEmpty() || !QDir::isAbsolutePath(runtime))
+        return given;
+    // Bytes other than [-0-9A-Za-z_/.*] are escaped in an address.
+    return QStringLiteral("unix:path=") +
+           QString::fromLatin1(
+               QFile::encodeName(runtime + QStringLiteral("/bus")).toPercentEncoding("/*", "~"));
+}
+
+// The home folder the password database gives this user, whatever $HOME says.
+QString UsersHome() {
+    const passwd* user = ::getpwuid(::geteuid());
+    return user && user->pw_dir ? QFile::decodeName(user->pw_dir) : QString();
 }
 
 } // namespace
@@ -57,35 +65,45 @@ ShowRequest ShowRequest::fromEnvironment() {
 
 QString InstanceClaim::ServiceFor(const QString& settingsFile) {
     const QString path = Resolved(settingsFile);
-    if (path == Resolved(QDir::homePath() + QStringLiteral("/.config/Varnel/Varnel.conf")))
-        return kAppId;
+    const QString home = UsersHome();
+    if (!home.isEmpty() && path == Resolved(home + QStringLiteral("/.config/Varnel/Varnel.conf")))
+        return QString(kAppId);
     const QByteArray hash =
         QCryptographicHash::hash(QFile::encodeName(path), QCryptographicHash::Sha256).toHex();
-    return kAppId + QStringLiteral(".Settings_") + QString::fromLatin1(hash.left(16));
+    return QString(kAppId) + QStringLiteral(".Settings_") + QString::fromLatin1(hash.left(16));
 }
 
 InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& request,
                              int patienceMs, QObject* parent)
     : QObject(parent), service_(ServiceFor(settingsFile)), bus_(QString()) {
-    if (!HasSessionBus()) {
+    const QString address = SessionBusAddress();
+    if (address.isEmpty()) {
         problem_ = QStringLiteral("no session bus (no DBUS_SESSION_BUS_ADDRESS, no "
-                                  "$XDG_RUNTIME_DIR/bus)");
+                                  "XDG_RUNTIME_DIR)");
         return;
     }
-    // A connection of its own, which the bus drops with the name when it ends.
-    bus_ = QDBusConnection::connectToBus(QDBusConnection::SessionBus,
+    // A connection of its own, which the bus drops with the name when it ends;
+    // served from the moment the name is ours (once the event loop runs).
+    bus_ = QDBusConnection::connectToBus(address,
                                          QStringLiteral("varnel-claim-%1").arg(quintptr(this)));
-    if (!bus_.isConnected()) {
-        problem_ = QStringLiteral("the session bus: ") + bus_.lastError().message();
+    if (!bus_.isConnected() || !bus_.registerObject(kPath, this, QDBusConnection::ExportAllSlots)) {
+        problem_ =
+            QStringLiteral("the session bus at %1: %2").arg(address, bus_.lastError().message());
         return;
     }
-    // Served from the moment the name is ours (once the event loop runs).
-    if (!bus_.registerObject(kPath, this, QDBusConnection::ExportAllSlots)) {
-        problem_ = QStringLiteral("the session bus: cannot serve ") + kPath;
-        return;
-    }
+    QDBusMessage activate =
+        QDBusMessage::createMethodCall(service_, kPath, kInterface, QStringLiteral("Activate"));
+    QVariantMap platformData;
+    if (!request.activationToken.isEmpty())
+        platformData.insert(kTokenKey, QString::fromUtf8(request.activationToken));
+    if (!request.startupId.isEmpty())
+        platformData.insert(kStartupKey, QString::fromUtf8(request.startupId));
+    activate << platformData;
+
+    // Take the name, or ask its owner once; while the owner answers that it
+    // is closing, pause and try again.
     QDBusConnectionInterface* names = bus_.interface();
-    for (QDeadlineTimer deadline(patienceMs);;) {
+    for (QDeadlineTimer patience(patienceMs);;) {
         const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> taken =
             names->registerService(service_, QDBusConnectionInterface::DontQueueService,
                                    QDBusConnectionInterface::DontAllowReplacement);
@@ -98,46 +116,28 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
             holder_ = ::getpid();
             return;
         }
-        const QDBusReply<uint> owner = names->servicePid(service_);
-        if (!owner.isValid()) { // it has just ended, or the bus will not say who owns it
-            if (deadline.hasExpired()) {
-                problem_ = QStringLiteral("the session bus: ") + owner.error().message();
-                return;
-            }
+        const QDBusMessage reply =
+            bus_.call(activate, QDBus::Block, int(std::max<qint64>(patience.remainingTime(), 1)));
+        if (reply.errorName() == kClosing) {
+            patience.setRemainingTime(patienceMs); // it answers: wait on
+            QThread::msleep(kPollMs);
             continue;
         }
-        holder_ = owner.value();
-        QDBusMessage call =
-            QDBusMessage::createMethodCall(service_, kPath, kInterface, QStringLiteral("Activate"));
-        QVariantMap platformData;
-        if (!request.activationToken.isEmpty())
-            platformData.insert(kTokenKey, QString::fromUtf8(request.activationToken));
-        if (!request.startupId.isEmpty())
-            platformData.insert(kStartupKey, QString::fromUtf8(request.startupId));
-        call << platformData;
-        const QDBusMessage reply =
-            bus_.call(call, QDBus::Block, int(std::max<qint64>(deadline.remainingTime(), 1)));
-        if (reply.type() == QDBusMessage::ReplyMessage) {
-            state_ = State::Shown;
-            return;
-        }
-        if (reply.errorName() == kClosing) {
-            deadline.setRemainingTime(patienceMs); // it answers: wait on
-        } else {
-            // A copy that ended while it was asked gives no reply either;
-            // then its name is free, or another copy's.
-            const QDBusReply<uint> now = names->servicePid(service_);
-            const bool same = now.isValid() && now.value() == owner.value();
-            if (same &&
-                (deadline.hasExpired() || QDBusError(reply).type() == QDBusError::NoReply)) {
-                state_ = State::Silent;
-                return;
-            }
-            if (!same)
-                continue;
-        }
-        QThread::msleep(kPollMs);
+        // An owner that ended while it was asked gives no reply either, and
+        // leaves the name free.
+        const bool noReply = QDBusError(reply).type() == QDBusError::NoReply;
+        if (noReply && !patience.hasExpired() && !names->isServiceRegistered(service_).value())
+            continue;
+        state_ = reply.type() == QDBusMessage::ReplyMessage ? State::Shown
+                 : noReply                                  ? State::Silent
+                                                            : State::Refused;
+        if (state_ == State::Refused)
+            problem_ = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
+        break;
     }
+    // Who the owner is, for the message alone; the bus may not say.
+    const QDBusReply<uint> owner = names->servicePid(service_);
+    holder_ = owner.isValid() ? owner.value() : 0;
 }
 
 InstanceClaim::~InstanceClaim() {

@@ -33,24 +33,30 @@ public:
         Mine,        // this copy owns the name and opens the window
         Shown,       // the open copy has shown its window for this start
         Silent,      // a copy owns the name but did not answer in time
+        Refused,     // the copy that owns the name answered with an error
         Unavailable, // no session bus: every start opens a window
     };
 
-    // Takes the name for `settingsFile`, or asks its owner to show its window
-    // and waits up to `patienceMs` for the answer; an owner that answers that
-    // it is closing is waited for, as long as it keeps answering so.
-    InstanceClaim(const QString& settingsFile, const ShowRequest& request = {},
-                  int patienceMs = 3000, QObject* parent = nullptr);
+    // Takes the name for `settingsFile`, or asks its owner once to show its
+    // window and waits up to `patienceMs` for the answer; an owner that
+    // answers that it is closing is waited for, as long as it keeps answering
+    // so.
+    explicit InstanceClaim(const QString& settingsFile, const ShowRequest& request = {},
+                           int patienceMs = 3000, QObject* parent = nullptr);
     ~InstanceClaim() override;
 
     State state() const { return state_; }
-    // Mine: this process. Shown and Silent: the owner, as the bus names it.
+    // Mine: this process. Otherwise the owner, as the bus names it; 0 when the
+    // bus will not say.
     qint64 holder() const { return holder_; }
-    // Unavailable: why there is no bus to hold the name on.
+    // Unavailable: why there is no bus to hold the name on. Refused: the
+    // owner's error.
     QString problem() const { return problem_; }
 
-    // The application id for the user's usual settings file; for any other, a
-    // name from its path (however written, its folder made yet or not).
+    // The application id for the user's usual settings file (in the home
+    // folder the password database gives, whatever $HOME says); for any
+    // other, a name from its path (however written, its folder made yet or
+    // not).
     static QString ServiceFor(const QString& settingsFile);
 
     // Mine: each Activate from now on runs `show` (on the event loop) and is

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
 #include <QDeadlineTimer>
@@ -29,8 +30,12 @@
 #include <memory>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -592,9 +597,13 @@ Outcome Served(std::future<Outcome> start) {
 // The name: for the settings file however its path is written, before and
 // after its folder is made.
 TEST_F(TempFolder, TheClaimsNameIsTheSettingsFiles) {
+    // The user's usual file whatever $HOME says; another $HOME's is not.
+    const QString usual = QFile::decodeName(::getpwuid(::geteuid())->pw_dir);
     const QByteArray home = qgetenv("HOME");
     qputenv("HOME", QFile::encodeName(dir.path()));
-    EXPECT_EQ(InstanceClaim::ServiceFor(at(".config//Varnel/./Varnel.conf")), "org.varnel.Varnel");
+    EXPECT_EQ(InstanceClaim::ServiceFor(usual + "/.config//Varnel/./Varnel.conf"),
+              "org.varnel.Varnel");
+    EXPECT_NE(InstanceClaim::ServiceFor(at(".config/Varnel/Varnel.conf")), "org.varnel.Varnel");
     qputenv("HOME", home);
     const QString file = at("config/Varnel/Varnel.conf");
     EXPECT_TRUE(InstanceClaim::ServiceFor(file).startsWith("org.varnel.Varnel.Settings_"));
@@ -623,26 +632,39 @@ protected:
         runtimeBefore = qgetenv("XDG_RUNTIME_DIR");
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime->path()));
-        const QByteArray bus = QFile::encodeName(runtime->filePath("bus"));
-        char pid[32] = {};
-        FILE* daemon = ::popen(
-            ("dbus-daemon --session --fork --print-pid=1 --address=unix:path=" + bus).constData(),
-            "r");
-        ASSERT_TRUE(daemon && std::fgets(pid, sizeof pid, daemon));
-        ::pclose(daemon);
-        daemonPid = std::atoi(pid);
+        StartBus();
     }
     void TearDown() override {
         for (const pid_t child : children) {
             ::kill(child, SIGKILL);
             ::waitpid(child, nullptr, 0);
         }
-        // It ends at once; its socket goes with it, for the next case's bus.
-        if (daemonPid > 0)
-            ::kill(daemonPid, SIGTERM);
-        QFile::remove(runtime->filePath("bus"));
+        StopBus();
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
         qputenv("XDG_RUNTIME_DIR", runtimeBefore);
+    }
+    // A session bus, with `policy` added to its rules.
+    void StartBus(const QByteArray& policy = {}) {
+        const QByteArray conf = QFile::encodeName(at("bus.conf"));
+        ASSERT_TRUE(WriteAll(at("bus.conf"), "<busconfig><include>/usr/share/dbus-1/session.conf"
+                                             "</include>" +
+                                                 policy + "</busconfig>"));
+        char pid[32] = {};
+        FILE* daemon = ::popen(("dbus-daemon --config-file=" + conf +
+                                " --fork --print-pid=1 --address=unix:path=" +
+                                QFile::encodeName(runtime->filePath("bus")))
+                                   .constData(),
+                               "r");
+        ASSERT_TRUE(daemon && std::fgets(pid, sizeof pid, daemon));
+        ::pclose(daemon);
+        daemonPid = std::atoi(pid);
+    }
+    // It ends at once; its socket goes with it, for the next bus.
+    void StopBus() {
+        if (daemonPid > 0)
+            ::kill(daemonPid, SIGTERM);
+        daemonPid = 0;
+        QFile::remove(runtime->filePath("bus"));
     }
     // An owner of `file`'s name that never answers, forked before this
     // process uses the bus.
@@ -708,7 +730,39 @@ TEST_F(ClaimBus, AStartIsAnsweredOrFindsTheOwnerSilent) {
         << QStringList{"file:///etc/hosts"} << QVariantMap());
     ServeUntil([&] { return open.isFinished(); }, 5000);
     EXPECT_EQ(open.error().type(), QDBusError::NotSupported);
+
+    // An owner that answers with any other error is asked once, and its
+    // error said.
+    const QString squatted = at("squatted/Varnel/Varnel.conf");
+    ASSERT_EQ(caller.interface()->registerService(InstanceClaim::ServiceFor(squatted)).value(),
+              QDBusConnectionInterface::ServiceRegistered);
+    asked.restart();
+    const InstanceClaim refused(squatted);
+    EXPECT_EQ(refused.state(), S::Refused);
+    EXPECT_TRUE(refused.problem().startsWith("org.freedesktop.DBus.Error.UnknownObject"))
+        << qPrintable(refused.problem());
+    EXPECT_LT(asked.elapsed(), 1000);
     QDBusConnection::disconnectFromBus(QStringLiteral("caller"));
+}
+
+// A bus that will not say who owns a name: the owner is asked once all the
+// same, and answers.
+TEST_F(ClaimBus, ABusThatHidesTheOwnerStillHandsOver) {
+    StopBus();
+    StartBus("<policy context=\"mandatory\"><deny send_destination=\"org.freedesktop.DBus\" "
+             "send_interface=\"org.freedesktop.DBus\" "
+             "send_member=\"GetConnectionUnixProcessID\"/></policy>");
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    InstanceClaim first(file());
+    ASSERT_EQ(first.state(), S::Mine);
+    int shown = 0;
+    first.serve([&](const ShowRequest&) { ++shown; });
+    QElapsedTimer asked;
+    asked.start();
+    EXPECT_EQ(Served(Start(file())), Outcome(S::Shown, 0));
+    EXPECT_EQ(shown, 1);
+    EXPECT_LT(asked.elapsed(), 1000);
 }
 
 // Closing: its box comes forward once for the start, which waits for the
@@ -730,12 +784,26 @@ TEST_F(ClaimBus, AClosingOwnerIsWaitedFor) {
     EXPECT_EQ(Served(std::move(next)), Outcome(S::Mine, ::getpid()));
 }
 
-// No bus: no claim, and why.
+// No bus: no claim, and why. The user's bus in the runtime folder refusing
+// (nobody listening, or another user's) is the one tried all the same, never
+// one launched for this process alone.
 TEST_F(ClaimBus, NoBusNoClaim) {
+    qunsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(InstanceClaim(file()).state(), S::Unavailable);
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
-    const InstanceClaim none(file());
-    EXPECT_EQ(none.state(), S::Unavailable);
-    EXPECT_FALSE(none.problem().isEmpty());
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un where = {};
+    where.sun_family = AF_UNIX;
+    std::strcpy(where.sun_path, QFile::encodeName(at("bus")).constData());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&where), sizeof where), 0);
+    ::close(listener);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(where.sun_path, 65534, 65534), 0);
+    }
+    const InstanceClaim refused(file());
+    EXPECT_EQ(refused.state(), S::Unavailable);
+    EXPECT_TRUE(refused.problem().contains("unix:path=" + at("bus")))
+        << qPrintable(refused.problem());
 }
 
 } // namespace

@@ -18,9 +18,6 @@ namespace varnel {
 
 namespace {
 
-const QString kBadTimeMessage = QStringLiteral("起動時刻は「HH:MM」形式で入力して下さい。");
-const QString kBadFileMessage = QStringLiteral("指定されたファイルが存在しません。");
-
 // Positions are in device-independent pixels, 15 twips each.
 QLabel* makeCaption(QWidget* panel, const QString& text, int top) {
     auto* label = new QLabel(text, panel);
@@ -30,7 +27,7 @@ QLabel* makeCaption(QWidget* panel, const QString& text, int top) {
 }
 
 QPushButton* makeButton(QWidget* panel, const QString& name, const QString& caption,
-                        const QRect& geometry) {
+                        QRect geometry) {
     auto* button = new QPushButton(caption, panel);
     button->setObjectName(name);
     button->setGeometry(geometry);
@@ -38,14 +35,14 @@ QPushButton* makeButton(QWidget* panel, const QString& name, const QString& capt
     return button;
 }
 
-TextBox* makeTextBox(QWidget* panel, const QString& name, const QRect& geometry) {
+TextBox* makeTextBox(QWidget* panel, const QString& name, QRect geometry) {
     auto* box = new TextBox(panel);
     box->setObjectName(name);
     box->setGeometry(geometry);
     return box;
 }
 
-QLabel* makeValue(QWidget* panel, const QString& name, const QRect& geometry) {
+QLabel* makeValue(QWidget* panel, const QString& name, QRect geometry) {
     auto* label = new QLabel(panel);
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText); // a path such as /opt/a<b>c is shown as it is
@@ -212,12 +209,12 @@ void frmTockle::WriteLog(qint32 kind, const QString& message) {
 void frmTockle::cmdStart_Click() {
     const std::optional<QString> time = CheckTime(txtTime->text());
     if (!time) {
-        services_.messages.show(kBadTimeMessage);
+        services_.messages.show(QStringLiteral("起動時刻は「HH:MM」形式で入力して下さい。"));
         txtTime->enter();
         return;
     }
     if (!CheckFile(services_.files, txtFile->text())) {
-        services_.messages.show(kBadFileMessage);
+        services_.messages.show(QStringLiteral("指定されたファイルが存在しません。"));
         txtFile->enter();
         return;
     }

@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 int main(int argc, char** argv) {
     using namespace varnel;
@@ -29,14 +30,18 @@ int main(int argc, char** argv) {
     // toolkit, which would take the token).
     IniSettingsBackend settings;
     InstanceClaim claim(settings.fileFor(QStringLiteral("Varnel")), ShowRequest::fromEnvironment());
+    const std::string process =
+        claim.holder() > 0 ? " (process " + std::to_string(claim.holder()) + ")" : "";
     switch (claim.state()) {
     case InstanceClaim::State::Shown:
-        std::fprintf(stderr, "Varnel is already open (process %lld)\n",
-                     static_cast<long long>(claim.holder()));
+        std::fprintf(stderr, "Varnel is already open%s\n", process.c_str());
         return 0;
     case InstanceClaim::State::Silent:
-        std::fprintf(stderr, "varnel: the open copy (process %lld) does not answer\n",
-                     static_cast<long long>(claim.holder()));
+        std::fprintf(stderr, "varnel: the open copy%s does not answer\n", process.c_str());
+        return 1;
+    case InstanceClaim::State::Refused:
+        std::fprintf(stderr, "varnel: the open copy%s answered: %s\n", process.c_str(),
+                     qPrintable(claim.problem()));
         return 1;
     case InstanceClaim::State::Unavailable: // every start opens a window then
     case InstanceClaim::State::Mine:

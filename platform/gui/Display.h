@@ -16,13 +16,13 @@ void EndDisplayGuard();
 
 namespace varnel {
 
-// While it exists, runs `lastWords` once when the connection to the display
+// While it exists, runs `hook` once when the connection to the display
 // (X11 or Wayland) is lost, before the toolkit ends the process: on the
 // application's thread, whichever thread notices the loss, and without
 // waiting more than a few seconds for it. Nothing can be shown then.
 class DisplayLossHook {
 public:
-    explicit DisplayLossHook(std::function<void()> lastWords);
+    explicit DisplayLossHook(std::function<void()> hook);
     ~DisplayLossHook();
     DisplayLossHook(const DisplayLossHook&) = delete;
     DisplayLossHook& operator=(const DisplayLossHook&) = delete;
