@@ -24,8 +24,6 @@ constexpr QLatin1StringView kInterface("org.freedesktop.Application");
 constexpr QLatin1StringView kClosing(VARNEL_APP_ID ".Error.Closing");
 constexpr QLatin1StringView kTokenKey("activation-token");
 constexpr QLatin1StringView kStartupKey("desktop-startup-id");
-// How often a start waiting for a closing copy looks at the name again.
-constexpr int kPollMs = 100;
 
 // The path with its longest existing part resolved (links and all) and the
 // rest, still to be made, added as written.
@@ -51,12 +49,6 @@ QString SessionBusAddress() {
                QFile::encodeName(runtime + QStringLiteral("/bus")).toPercentEncoding("/*", "~"));
 }
 
-// The home folder the password database gives this user, whatever $HOME says.
-QString UsersHome() {
-    const passwd* user = ::getpwuid(::geteuid());
-    return user && user->pw_dir ? QFile::decodeName(user->pw_dir) : QString();
-}
-
 } // namespace
 
 ShowRequest ShowRequest::fromEnvironment() {
@@ -65,8 +57,9 @@ ShowRequest ShowRequest::fromEnvironment() {
 
 QString InstanceClaim::ServiceFor(const QString& settingsFile) {
     const QString path = Resolved(settingsFile);
-    const QString home = UsersHome();
-    if (!home.isEmpty() && path == Resolved(home + QStringLiteral("/.config/Varnel/Varnel.conf")))
+    // The user's home as the password database gives it, whatever $HOME says.
+    const passwd* user = ::getpwuid(::geteuid());
+    if (user && path == Resolved(QFile::decodeName(user->pw_dir) + "/.config/Varnel/Varnel.conf"))
         return QString(kAppId);
     const QByteArray hash =
         QCryptographicHash::hash(QFile::encodeName(path), QCryptographicHash::Sha256).toHex();
@@ -76,29 +69,27 @@ QString InstanceClaim::ServiceFor(const QString& settingsFile) {
 InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& request,
                              int patienceMs, QObject* parent)
     : QObject(parent), service_(ServiceFor(settingsFile)), bus_(QString()) {
-    const QString address = SessionBusAddress();
-    if (address.isEmpty()) {
-        problem_ = QStringLiteral("no session bus (no DBUS_SESSION_BUS_ADDRESS, no "
-                                  "XDG_RUNTIME_DIR)");
-        return;
-    }
     // A connection of its own, which the bus drops with the name when it ends;
     // served from the moment the name is ours (once the event loop runs).
-    bus_ = QDBusConnection::connectToBus(address,
-                                         QStringLiteral("varnel-claim-%1").arg(quintptr(this)));
+    const QString address = SessionBusAddress();
+    if (!address.isEmpty())
+        bus_ = QDBusConnection::connectToBus(address,
+                                             QStringLiteral("varnel-claim-%1").arg(quintptr(this)));
     if (!bus_.isConnected() || !bus_.registerObject(kPath, this, QDBusConnection::ExportAllSlots)) {
-        problem_ =
-            QStringLiteral("the session bus at %1: %2").arg(address, bus_.lastError().message());
+        problem_ = address.isEmpty()
+                       ? QStringLiteral("no DBUS_SESSION_BUS_ADDRESS, no XDG_RUNTIME_DIR")
+                       : QStringLiteral("the session bus at %1: %2")
+                             .arg(address, bus_.lastError().message());
         return;
     }
-    QDBusMessage activate =
-        QDBusMessage::createMethodCall(service_, kPath, kInterface, QStringLiteral("Activate"));
     QVariantMap platformData;
     if (!request.activationToken.isEmpty())
         platformData.insert(kTokenKey, QString::fromUtf8(request.activationToken));
     if (!request.startupId.isEmpty())
         platformData.insert(kStartupKey, QString::fromUtf8(request.startupId));
-    activate << platformData;
+    const QDBusMessage activate =
+        QDBusMessage::createMethodCall(service_, kPath, kInterface, QStringLiteral("Activate"))
+        << platformData;
 
     // Take the name, or ask its owner once; while the owner answers that it
     // is closing, pause and try again.
@@ -119,8 +110,8 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
         const QDBusMessage reply =
             bus_.call(activate, QDBus::Block, int(std::max<qint64>(patience.remainingTime(), 1)));
         if (reply.errorName() == kClosing) {
-            patience.setRemainingTime(patienceMs); // it answers: wait on
-            QThread::msleep(kPollMs);
+            patience.setRemainingTime(patienceMs); // it answers: look again shortly
+            QThread::msleep(100);
             continue;
         }
         // An owner that ended while it was asked gives no reply either, and

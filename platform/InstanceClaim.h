@@ -38,29 +38,24 @@ public:
     };
 
     // Takes the name for `settingsFile`, or asks its owner once to show its
-    // window and waits up to `patienceMs` for the answer; an owner that
-    // answers that it is closing is waited for, as long as it keeps answering
-    // so.
+    // window, waiting up to `patienceMs`; one closing is waited for while it
+    // says so.
     explicit InstanceClaim(const QString& settingsFile, const ShowRequest& request = {},
                            int patienceMs = 3000, QObject* parent = nullptr);
     ~InstanceClaim() override;
 
     State state() const { return state_; }
-    // Mine: this process. Otherwise the owner, as the bus names it; 0 when the
-    // bus will not say.
+    // The name's owner (this process when Mine); 0 when the bus will not say.
     qint64 holder() const { return holder_; }
-    // Unavailable: why there is no bus to hold the name on. Refused: the
-    // owner's error.
+    // Unavailable: why there is no bus. Refused: the owner's error.
     QString problem() const { return problem_; }
 
-    // The application id for the user's usual settings file (in the home
-    // folder the password database gives, whatever $HOME says); for any
-    // other, a name from its path (however written, its folder made yet or
-    // not).
+    // The application id for the user's usual settings file (under the home
+    // the password database gives, whatever $HOME says); for any other, a
+    // name from its path (however written, its folder made yet or not).
     static QString ServiceFor(const QString& settingsFile);
 
-    // Mine: each Activate from now on runs `show` (on the event loop) and is
-    // then answered.
+    // Mine: each Activate runs `show` (on the event loop), then is answered.
     void serve(std::function<void(const ShowRequest&)> show) { show_ = std::move(show); }
     // Mine: the window is closing; its name is kept until the process ends.
     // Activate then brings its box forward (once per caller) and answers with
