@@ -309,6 +309,10 @@ private slots:
         QTest::newRow("hidden") << "07:30"
                                 << ".hidden"
                                 << "" << badFile;
+        QTest::newRow("a long path") << "07:30"
+                                     << "@a folder with a long name/and another below it/job.sh"
+                                     << "07:30"
+                                     << "";
         QTest::newRow("a path that looks like markup") << "07:30"
                                                        << "@a<b>c&lt;"
                                                        << "07:30"
@@ -324,7 +328,9 @@ private slots:
         QVERIFY(QDir::setCurrent(programDir->path()));
         if (file == "@")
             file = launchable;
-        else if (file.startsWith('@') && WriteAll(programDir->filePath(file.mid(1)), "x"))
+        else if (file.startsWith('@') &&
+                 QDir(programDir->path()).mkpath(QFileInfo(file.mid(1)).path()) &&
+                 WriteAll(programDir->filePath(file.mid(1)), "x"))
             file = programDir->filePath(file.mid(1));
         store(QStringLiteral("06:00"), QStringLiteral("/stored"));
         open();
@@ -358,12 +364,20 @@ private slots:
         QVERIFY(picRun()->isVisible());
         QVERIFY(!picInput()->isVisible());
         QVERIFY(window->kickEnabled());
-        for (const auto& [name, shown] : {std::pair{"lblTime", armedTime}, {"lblFile", file}}) {
-            QCOMPARE(control<QLabel>(name)->text(), shown);
+        QCOMPARE(control<QLabel>("lblTime")->text(), armedTime);
+        for (const char* name : {"lblTime", "lblFile"})
             QCOMPARE(control<QLabel>(name)->textFormat(), Qt::PlainText); // never markup
-        }
+        // A path too long for its box is cut in the middle, the program's name
+        // in view; the tooltip, and what a screen reader reads, are whole.
+        QLabel* shownFile = control<QLabel>("lblFile");
+        const QFontMetrics metrics = shownFile->fontMetrics();
+        const int room = shownFile->contentsRect().width() - shownFile->indent();
+        QCOMPARE(shownFile->text() == file, metrics.horizontalAdvance(file) <= room);
+        QVERIFY(metrics.horizontalAdvance(shownFile->text()) <= room);
+        QVERIFY(shownFile->text().endsWith(QFileInfo(file).fileName()));
+        QCOMPARE(shownFile->toolTip(), file);
         QCOMPARE(control<QLabel>("lblTime")->accessibleDescription(), armedTime);
-        QCOMPARE(control<QLabel>("lblFile")->accessibleDescription(), file);
+        QCOMPARE(shownFile->accessibleDescription(), file);
         QCOMPARE(log().last(), line(kArmHead, armedTime, file));
         QCOMPARE(QApplication::focusWidget(), button("cmdStop"));
 

@@ -221,7 +221,11 @@ void frmTockle::cmdStart_Click() {
     state_.LaunchTime = *time;
     state_.LaunchFile = txtFile->text();
     lblTime->setText(state_.LaunchTime);
-    lblFile->setText(state_.LaunchFile);
+    // A long path keeps the program's name in view: cut in the middle, whole
+    // in its tooltip.
+    lblFile->setText(lblFile->fontMetrics().elidedText(
+        state_.LaunchFile, Qt::ElideMiddle, lblFile->contentsRect().width() - lblFile->indent()));
+    lblFile->setToolTip(state_.LaunchFile);
     // Named by their captions, the values are what a screen reader reads next.
     lblTime->setAccessibleDescription(state_.LaunchTime);
     lblFile->setAccessibleDescription(state_.LaunchFile);
