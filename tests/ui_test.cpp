@@ -392,6 +392,30 @@ private slots:
         QCOMPARE(log().size(), 2);
     }
 
+    // At the scale the test runs at (ctest runs it at 125 % and 175 % too),
+    // each edge of the armed values' frames shows where it should.
+    void armedValuesAreFramedWholeAtAnyScale() {
+        store(QStringLiteral("07:30"), launchable);
+        open();
+        button("cmdStart")->click();
+        const QImage shot = window->grab().toImage();
+        const qreal dpr = shot.devicePixelRatio();
+        for (const char* name : {"lblTime", "lblFile"}) {
+            const QRectF r(QPointF(control<QLabel>(name)->mapTo(window.get(), QPoint())) * dpr,
+                           QSizeF(control<QLabel>(name)->size()) * dpr);
+            const QPoint mid = r.center().toPoint();
+            const QColor panel = shot.pixelColor(qRound(r.left()) - 3, mid.y());
+            const auto edge = [&](int x, int y, int dx, int dy) { // a pixel near (x, y) differs
+                return shot.pixelColor(x - dx, y - dy) != panel || shot.pixelColor(x, y) != panel ||
+                       shot.pixelColor(x + dx, y + dy) != panel;
+            };
+            QVERIFY2(edge(qRound(r.left()), mid.y(), 1, 0), name);
+            QVERIFY2(edge(mid.x(), qRound(r.top()), 0, 1), name);
+            QVERIFY2(edge(qRound(r.right()) - 1, mid.y(), 1, 0), name);
+            QVERIFY2(edge(mid.x(), qRound(r.bottom()) - 1, 0, 1), name);
+        }
+    }
+
     void armedWindowLaunchesOnTheTickAndSavesAtClose() {
         open();
         starter.runnable.insert(launchable);

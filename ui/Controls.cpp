@@ -1,6 +1,8 @@
 #include "ui/Controls.h"
 
 #include <QKeyEvent>
+#include <QPainter>
+#include <QStyleOptionFrame>
 
 namespace varnel {
 
@@ -71,6 +73,17 @@ void TextBox::mouseDoubleClickEvent(QMouseEvent* event) {
     QLineEdit::mouseDoubleClickEvent(event);
     if (onDblClick)
         onDblClick();
+}
+
+void ValueBox::paintEvent(QPaintEvent* event) {
+    QPainter painter(this);
+    QStyleOptionFrame frame;
+    frame.initFrom(this);
+    frame.lineWidth = 1;
+    frame.state |= QStyle::State_Sunken | QStyle::State_ReadOnly;
+    style()->drawPrimitive(QStyle::PE_FrameLineEdit, &frame, &painter, this);
+    painter.end();
+    QLabel::paintEvent(event);
 }
 
 } // namespace varnel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLabel>
 #include <QLineEdit>
 #include <functional>
 
@@ -37,6 +38,17 @@ private:
     bool leftWithWindow_ = false;
     // enter() asked for an entry the window has not yet delivered.
     bool enterPending_ = false;
+};
+
+// A value shown, not edited, framed as the style frames a text box: whole at
+// every scale, where a frame panel loses edges at 125 % and 175 %.
+class ValueBox final : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // The key code of a character key event: 13 for Enter (either key), the

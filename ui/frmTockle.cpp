@@ -43,12 +43,11 @@ TextBox* makeTextBox(QWidget* panel, const QString& name, QRect geometry) {
 }
 
 QLabel* makeValue(QWidget* panel, const QString& name, QRect geometry) {
-    auto* label = new QLabel(panel);
+    auto* label = new ValueBox(panel);
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText); // a path such as /opt/a<b>c is shown as it is
     label->setGeometry(geometry);
-    label->setFrameShape(QFrame::StyledPanel);
-    label->setFrameShadow(QFrame::Sunken);
+    label->setMargin(1); // inside the frame
     label->setIndent(2);
     return label;
 }
