@@ -82,27 +82,23 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
                              .arg(address, bus_.lastError().message());
         return;
     }
-    QVariantMap platformData;
-    if (!request.activationToken.isEmpty())
-        platformData.insert(kTokenKey, QString::fromUtf8(request.activationToken));
-    if (!request.startupId.isEmpty())
-        platformData.insert(kStartupKey, QString::fromUtf8(request.startupId));
     const QDBusMessage activate =
         QDBusMessage::createMethodCall(service_, kPath, kInterface, QStringLiteral("Activate"))
-        << platformData;
+        << QVariantMap{{kTokenKey, QString::fromUtf8(request.activationToken)},
+                       {kStartupKey, QString::fromUtf8(request.startupId)}};
 
     // Take the name, or ask its owner once; while the owner answers that it
     // is closing, pause and try again.
-    QDBusConnectionInterface* names = bus_.interface();
+    using Names = QDBusConnectionInterface;
+    Names* names = bus_.interface();
     for (QDeadlineTimer patience(patienceMs);;) {
-        const QDBusReply<QDBusConnectionInterface::RegisterServiceReply> taken =
-            names->registerService(service_, QDBusConnectionInterface::DontQueueService,
-                                   QDBusConnectionInterface::DontAllowReplacement);
+        const QDBusReply<Names::RegisterServiceReply> taken =
+            names->registerService(service_, Names::DontQueueService, Names::DontAllowReplacement);
         if (!taken.isValid()) {
             problem_ = QStringLiteral("the session bus: ") + taken.error().message();
             return;
         }
-        if (taken.value() == QDBusConnectionInterface::ServiceRegistered) {
+        if (taken.value() == Names::ServiceRegistered) {
             state_ = State::Mine;
             holder_ = ::getpid();
             return;

@@ -11,8 +11,8 @@
 
 namespace varnel {
 
-// What a second start asks of the copy that is open: to show its window,
-// passing on the token the desktop's launcher gave the second start.
+// A second start's request to the open copy to show its window, with the
+// tokens the desktop's launcher gave the second start.
 struct ShowRequest {
     QByteArray activationToken; // Wayland's, "activation-token"
     QByteArray startupId;       // X11's startup notification, "desktop-startup-id"
@@ -57,9 +57,8 @@ public:
 
     // Mine: each Activate runs `show` (on the event loop), then is answered.
     void serve(std::function<void(const ShowRequest&)> show) { show_ = std::move(show); }
-    // Mine: the window is closing; its name is kept until the process ends.
-    // Activate then brings its box forward (once per caller) and answers with
-    // an error saying so.
+    // Mine: the window is closing, its name kept until the process ends;
+    // Activate brings its box forward (once per caller), answering so.
     void closing() { closing_ = true; }
 
 public slots: // org.freedesktop.Application
