@@ -110,14 +110,16 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
             QThread::msleep(100);
             continue;
         }
-        // An owner that ended while it was asked gives no reply either, and
-        // leaves the name free.
+        // An owner that ended while it was asked (no reply, or no such name
+        // any more) leaves the name free: take it.
+        const bool answered = reply.type() == QDBusMessage::ReplyMessage;
+        if (!answered && !patience.hasExpired()) {
+            const QDBusReply<bool> owned = names->isServiceRegistered(service_);
+            if (owned.isValid() && !owned.value())
+                continue;
+        }
         const bool noReply = QDBusError(reply).type() == QDBusError::NoReply;
-        if (noReply && !patience.hasExpired() && !names->isServiceRegistered(service_).value())
-            continue;
-        state_ = reply.type() == QDBusMessage::ReplyMessage ? State::Shown
-                 : noReply                                  ? State::Silent
-                                                            : State::Refused;
+        state_ = answered ? State::Shown : noReply ? State::Silent : State::Refused;
         if (state_ == State::Refused)
             problem_ = reply.errorName() + QStringLiteral(": ") + reply.errorMessage();
         break;

@@ -57,6 +57,14 @@ private:
     std::unique_ptr<frmTockle> window;
     QString launchable;
 
+    // The settings file made unreadable: a section left open, and a key in it.
+    QString breakSettings() {
+        const QString conf = configDir->filePath(QStringLiteral("Varnel/Varnel.conf"));
+        return QDir(configDir->path()).mkpath(QStringLiteral("Varnel")) &&
+                       WriteAll(conf, "[Parameter\nold=1\n")
+                   ? conf
+                   : QString();
+    }
     QString logPath() const { return programDir->filePath(QStringLiteral("Varnel.LOG")); }
     QStringList log() const { return LogLines(logPath()); }
     template <typename T> T* control(const char* name) {
@@ -149,9 +157,8 @@ private slots:
     }
 
     void failedReadShowsOneBoxAndSavesTheEmptyTexts() {
-        const QString conf = configDir->filePath(QStringLiteral("Varnel/Varnel.conf"));
-        QVERIFY(QDir(configDir->path()).mkpath(QStringLiteral("Varnel")));
-        QVERIFY(WriteAll(conf, "[Parameter\nold=1\n"));
+        const QString conf = breakSettings();
+        QVERIFY(!conf.isEmpty());
         open();
         QCOMPARE(messages.shown, QStringList{QStringLiteral("前回設定内容の取得に失敗しました。")});
         QCOMPARE(ReadAll(conf), QByteArray("[Parameter\nold=1\n")); // untouched until closing
@@ -175,9 +182,7 @@ private slots:
     }
 
     void aStopAskedDuringTheOpeningClosesOnceItHasEnded() {
-        const QString conf = configDir->filePath(QStringLiteral("Varnel/Varnel.conf"));
-        QVERIFY(QDir(configDir->path()).mkpath(QStringLiteral("Varnel")));
-        QVERIFY(WriteAll(conf, "[Parameter\n"));
+        QVERIFY(!breakSettings().isEmpty());
         // A stop signal while the unreadable settings' box is up.
         messages.whileShown = [this] { window->requestClose(); };
         open(false);
@@ -188,8 +193,7 @@ private slots:
     void settingsBrokenWhileOpenAreStillSavedWithoutABox() {
         store(QStringLiteral("07:30"), launchable);
         open();
-        QVERIFY(
-            WriteAll(configDir->filePath(QStringLiteral("Varnel/Varnel.conf")), "[Parameter\n"));
+        QVERIFY(!breakSettings().isEmpty());
         window->close();
         QVERIFY(messages.shown.isEmpty());
         QCOMPARE(stored(kTimeKey), QStringLiteral("07:30"));
@@ -372,7 +376,7 @@ private slots:
         QLabel* shownFile = control<QLabel>("lblFile");
         const QFontMetrics metrics = shownFile->fontMetrics();
         const int room = shownFile->contentsRect().width() - shownFile->indent();
-        QCOMPARE(shownFile->text() == file, metrics.horizontalAdvance(file) <= room);
+        QVERIFY(shownFile->text() == file || shownFile->text().contains(QChar(0x2026)));
         QVERIFY(metrics.horizontalAdvance(shownFile->text()) <= room);
         QVERIFY(shownFile->text().endsWith(QFileInfo(file).fileName()));
         QCOMPARE(shownFile->toolTip(), file);
