@@ -81,8 +81,18 @@ void LaunchTick::runAt(ClockReading reading) {
     }
 }
 
+QString FoldTimeText(QString text) {
+    for (QChar& c : text) {
+        if (c.unicode() >= 0xFF10 && c.unicode() <= 0xFF1A) // ０-９ and ：
+            c = QChar(c.unicode() - 0xFF10 + '0');
+        else if (c.unicode() == 0x3000)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
 std::optional<QString> CheckTime(const QString& typed) {
-    const std::optional<LocalTime> t = ReadTimeOfDay(typed, TimeForm::Trimmed);
+    const std::optional<LocalTime> t = ReadTimeOfDay(FoldTimeText(typed), TimeForm::Trimmed);
     if (!t)
         return std::nullopt;
     return ClockText(*t);

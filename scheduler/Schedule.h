@@ -57,9 +57,14 @@ bool InLaunchMinute(const IClock& clock, LocalTime local, const QString& launchT
 std::optional<Instant> NextTickAt(const IClock& clock, ClockReading reading,
                                   const WindowState& state);
 
-// The launch time as the user typed it, checked: blanks (U+0020, U+3000) at
-// both ends are dropped and the rest must be "HH:MM" in ASCII digits with
-// hour 00-23 and minute 00-59. Gives the trimmed text, or nothing.
+// A time as a Japanese input method types it, in ASCII: the full-width
+// digits, colon and ideographic space become 0-9, ":" and " ", one character
+// for one, so a caret keeps its place. Nothing else is changed.
+QString FoldTimeText(QString text);
+
+// The launch time as the user typed it, checked: folded as above, blanks at
+// both ends dropped, the rest must be "HH:MM" with hour 00-23 and minute
+// 00-59. Gives the time as the clock shows it, or nothing.
 std::optional<QString> CheckTime(const QString& typed);
 
 // The launch file as typed, checked: an existing regular file that is not

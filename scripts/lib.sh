@@ -1,7 +1,8 @@
 # Shared by the scripts: installs the Debian packages a fresh machine lacks.
 
 # Packages needed to build and run the program.
-RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libxcb1-dev qt6-wayland fonts-dejavu-core fonts-vlgothic)
+RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libxcb1-dev qt6-wayland qt6-translations-l10n
+              fonts-dejavu-core fonts-vlgothic)
 # What the tests without a display need beyond that (./scripts/test --no-desktop).
 CHECK_PACKAGES=(libgtest-dev libsm-dev dbus-daemon desktop-file-utils python3 tzdata procps)
 # What the desktop lanes, the fault table and the run check need besides.

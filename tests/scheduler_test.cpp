@@ -406,9 +406,15 @@ INSTANTIATE_TEST_SUITE_P(
         TimeCase{"  07:30 ", "07:30"}, TimeCase{"\u300007:30\u3000", "07:30"},
         TimeCase{"7:30", nullptr}, TimeCase{"07.30", nullptr}, TimeCase{"07-30", nullptr},
         TimeCase{"24:00", nullptr}, TimeCase{"12:60", nullptr}, TimeCase{"-1:30", nullptr},
-        TimeCase{"7 :30", nullptr}, TimeCase{"+7:30", nullptr}, TimeCase{"０７:３０", nullptr},
-        TimeCase{"07:30:00", nullptr}, TimeCase{"", nullptr}, TimeCase{"ab:cd", nullptr},
-        TimeCase{"07: 3", nullptr}, TimeCase{"\t07:30", nullptr}, TimeCase{"07：30", nullptr}));
+        TimeCase{"7 :30", nullptr}, TimeCase{"+7:30", nullptr}, TimeCase{"07:30:00", nullptr},
+        TimeCase{"", nullptr}, TimeCase{"ab:cd", nullptr}, TimeCase{"07: 3", nullptr},
+        TimeCase{"\t07:30", nullptr},
+        // Typed with a Japanese input method on: full-width digits, colon and
+        // blanks read as their ASCII forms, and nothing else does.
+        TimeCase{"０７：３０", "07:30"}, TimeCase{"\u3000２３：５９ ", "23:59"},
+        TimeCase{"07：30", "07:30"}, TimeCase{"７：３０", nullptr}, TimeCase{"０７．３０", nullptr},
+        TimeCase{"２４：００", nullptr}, TimeCase{"１２：６０", nullptr},
+        TimeCase{"０７﹕３０", nullptr}, TimeCase{"٠٧:٣٠", nullptr}));
 
 class MatchEverything final : public IFileMatcher {
 public:

@@ -292,9 +292,13 @@ private slots:
         QTest::newRow("sign") << "+7:30"
                               << "@"
                               << "" << badTime;
-        QTest::newRow("full-width digits") << "０７:３０"
-                                           << "@"
-                                           << "" << badTime;
+        QTest::newRow("full-width, as an input method types it") << "０７：３０"
+                                                                 << "@"
+                                                                 << "07:30"
+                                                                 << "";
+        QTest::newRow("full-width one-digit hour") << "７：３０"
+                                                   << "@"
+                                                   << "" << badTime;
         QTest::newRow("bad time and file") << "x"
                                            << "/missing"
                                            << "" << badTime;
@@ -607,6 +611,50 @@ private slots:
         QApplication::sendEvent(txtTime(), &back);
         QVERIFY(!txtTime()->hasSelectedText());
         QCOMPARE(txtTime()->cursorPosition(), 3);
+    }
+
+    // Full-width digits, colon and blanks become ASCII as they land in the
+    // time field, however they come, and the caret stays where it was.
+    void aFullWidthTimeLandsInAscii_data() {
+        QTest::addColumn<QString>("before"); // "|" is the caret
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<QString>("landing");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("typed") << "|" << "type" << "０７：３０" << "07:30|";
+        QTest::newRow("committed by an input method") << "|：３０" << "commit" << "０７"
+                                                      << "07|:30";
+        QTest::newRow("a blank committed") << "07:30|" << "commit" << "\u3000" << "07:30 |";
+        QTest::newRow("pasted") << "0|" << "paste" << "７：３０" << "07:30|";
+        QTest::newRow("other characters stay") << "|" << "commit" << "７時３０分"
+                                               << "7時30分|";
+    }
+    void aFullWidthTimeLandsInAscii() {
+        QFETCH(QString, before);
+        QFETCH(QString, how);
+        QFETCH(QString, landing);
+        QFETCH(QString, after);
+        open();
+        txtTime()->setFocus();
+        txtTime()->setText(QString(before).remove('|'));
+        txtTime()->setCursorPosition(before.indexOf('|'));
+        if (how == "type") {
+            for (const QChar c : landing) { // keys with no ASCII of their own
+                QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+                QApplication::sendEvent(txtTime(), &key);
+            }
+        } else if (how == "commit") {
+            QInputMethodEvent composing(landing, {}); // shown at the caret as it is
+            QApplication::sendEvent(txtTime(), &composing);
+            QInputMethodEvent committed;
+            committed.setCommitString(landing);
+            QApplication::sendEvent(txtTime(), &committed);
+        } else {
+            QGuiApplication::clipboard()->setText(landing);
+            txtTime()->paste();
+        }
+        QCOMPARE(txtTime()->text(), QString(after).remove('|'));
+        QCOMPARE(txtTime()->cursorPosition(), after.indexOf('|'));
+        QVERIFY(txtTime()->inputMethodHints() & Qt::ImhTime);
     }
 
     void chooserTakesTheChosenFileAtOnce() {

@@ -1,5 +1,7 @@
 #include "ui/Controls.h"
 
+#include "scheduler/Schedule.h"
+
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionFrame>
@@ -73,6 +75,11 @@ void TextBox::mouseDoubleClickEvent(QMouseEvent* event) {
     QLineEdit::mouseDoubleClickEvent(event);
     if (onDblClick)
         onDblClick();
+}
+
+QValidator::State TimeTextFolder::validate(QString& input, int&) const {
+    input = FoldTimeText(input);
+    return Acceptable;
 }
 
 void ValueBox::paintEvent(QPaintEvent* event) {

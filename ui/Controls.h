@@ -2,6 +2,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QValidator>
 #include <functional>
 
 namespace varnel {
@@ -38,6 +39,16 @@ private:
     bool leftWithWindow_ = false;
     // enter() asked for an entry the window has not yet delivered.
     bool enterPending_ = false;
+};
+
+// Keeps a time field in ASCII as text lands in it (typed, committed by an
+// input method, pasted): full-width digits, colon and blanks become their
+// ASCII forms, the caret where it was. It refuses nothing; 開始 checks.
+class TimeTextFolder final : public QValidator {
+    Q_OBJECT
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& pos) const override;
 };
 
 // A value shown, not edited, framed as the style frames a text box: whole at

@@ -91,6 +91,10 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     picInput->setObjectName(QStringLiteral("picInput"));
     picInput->setGeometry(2, 2, 275, 55);
     txtTime = makeTextBox(picInput, QStringLiteral("txtTime"), QRect(64, 8, 53, 18));
+    // A time typed with a Japanese input method on lands in ASCII; the input
+    // method is told that the field wants a time.
+    txtTime->setValidator(new TimeTextFolder(txtTime));
+    txtTime->setInputMethodHints(Qt::ImhTime | Qt::ImhPreferNumbers);
     cmdTimeDown = makeButton(picInput, QStringLiteral("cmdTimeDown"), QStringLiteral("▼"),
                              QRect(120, 10, 23, 15));
     cmdTimeUp = makeButton(picInput, QStringLiteral("cmdTimeUp"), QStringLiteral("▲"),

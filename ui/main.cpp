@@ -11,6 +11,7 @@
 #include "platform/gui/Display.h"
 #include "platform/gui/QtFileDialog.h"
 #include "platform/gui/QtMessageBox.h"
+#include "platform/gui/Translation.h"
 #include "ui/frmTockle.h"
 
 #include <QApplication>
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
     BeginDisplayGuard();
     QApplication app(qtArgc, argv);
     EndDisplayGuard();
+    LoadToolkitTranslation(app);
     if (claim.state() == InstanceClaim::State::Unavailable)
         std::fprintf(stderr, "varnel: one window per user cannot be kept: %s\n",
                      qPrintable(claim.problem()));
