@@ -7,7 +7,8 @@ RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libxcb1-dev qt6-wayland qt6-tra
 CHECK_PACKAGES=(libgtest-dev libsm-dev dbus-daemon desktop-file-utils python3 tzdata procps)
 # What the desktop lanes, the fault table and the run check need besides.
 DESKTOP_PACKAGES=(xvfb xauth xfonts-base xdotool faketime openbox imagemagick x11-utils weston mutter
-                  kwin-wayland breeze dbus at-spi2-core python3-pyatspi orca strace)
+                  kwin-wayland breeze dbus at-spi2-core python3-pyatspi orca strace
+                  ibus ibus-anthy python3-gi gir1.2-ibus-1.0 locales)
 # What building and checking the Debian package needs.
 PACKAGE_PACKAGES=(dpkg-dev debhelper fakeroot lintian appstream)
 

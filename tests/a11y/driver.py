@@ -7,6 +7,12 @@ and actions only, as a screen reader or any AT-SPI client would.
     driver.py PID armed TIME FILE        see the running panel with TIME and FILE
     driver.py PID stop TIME              press 停止, see the input panel with TIME
     driver.py PID says TEXT              something shown (a box) reads TEXT
+    driver.py PID shows TEXT             something shown (a button) is named with TEXT
+                                         in its name, mnemonics left out
+    driver.py PID focuses TEXT           from now on, the focus comes to something named
+                                         with TEXT (a menu's item: a menu is no child of
+                                         the application, so it is heard, not walked);
+                                         says "listening" once it listens
 """
 import sys
 import time
@@ -179,8 +185,33 @@ def has_state(acc, state):
     return acc is not None and acc.getState().contains(state)
 
 
+def focuses(pid, text):
+    from gi.repository import GLib
+    found = []
+
+    def heard(event):
+        try:
+            if event.detail1 == 1 and event.source.get_process_id() == pid and \
+                    text in event.source.name.replace("&", ""):
+                found.append(event.source.name)
+                pyatspi.Registry.stop()
+        except Exception:
+            pass  # the item went away with its menu
+
+    pyatspi.Registry.registerEventListener(heard, "object:state-changed:focused")
+    GLib.timeout_add_seconds(DEADLINE, pyatspi.Registry.stop)
+    GLib.idle_add(lambda: print("listening", flush=True) and False)
+    pyatspi.Registry.start()
+    if not found:
+        sys.exit(f"FAIL: the focus never came to something named with {text!r}")
+
+
 def main():
     pid, command, args = int(sys.argv[1]), sys.argv[2], sys.argv[3:]
+    if command == "focuses":
+        focuses(pid, args[0])
+        print(f"ok: {command}")
+        return
     app = app_of(pid)
     if command == "names":
         check_names(app)
@@ -195,6 +226,9 @@ def main():
     elif command == "says":
         until(f"nothing shown says {args[0]!r}", lambda: any(
             showing(a) and args[0] in (a.name, text_of(a)) for a in nodes(app)))
+    elif command == "shows":
+        until(f"nothing shown is named with {args[0]!r}", lambda: any(
+            showing(a) and args[0] in a.name.replace("&", "") for a in nodes(app)))
     else:
         sys.exit(f"unknown command {command}")
     print(f"ok: {command}")

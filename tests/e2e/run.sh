@@ -259,8 +259,65 @@ case_second_start() {
     [ "$(log_count "$d" "プログラム起動")" -eq 2 ] || fail "after a kill: $(log_text "$d")" || return 1
 }
 
+# Japanese through a real input method (ibus with Anthy): a time typed with
+# it on (full-width) arms and fires as 07:30; romaji converted in the file
+# field goes in at the caret, the Enter that commits it leaves the focus in
+# the field and the next one moves on; the program with a Japanese name is
+# started and logged.
+case_japanese_input() {
+    local d=$WORK/japanese rec=$WORK/japanese.runs
+    ja_locale && start_ibus || return 1
+    mkdir -p "$d"
+    make_recorder "$d/日本.sh" "$rec"
+    LANG=ja_JP.UTF-8 launch_app "$d" "$(offset_to 07:29:30)"
+    click $XY_TIME
+    xdotool key --clearmodifiers ctrl+a
+    ime anthy || return 1
+    xdotool type --delay 40 "07:30"
+    xdotool key --delay 200 Return Return # commits, then moves on to ▼
+    click $XY_FILE
+    ime xkb:us::eng || return 1
+    xdotool type --delay 10 -- "$d/.sh"
+    xdotool key --delay 50 Left Left Left
+    ime anthy || return 1
+    xdotool type --delay 40 "nihon"
+    xdotool key --delay 300 space Return Return # converts, commits, moves on to 開始
+    ime xkb:us::eng || return 1
+    xdotool key space # presses 開始, if that is where the focus is
+    wait_for 10 log_has "$d" "パラメータ設定　07:30 － $d/日本.sh\$" ||
+        fail "not armed with 07:30 and the converted name: $(log_text "$d")" || return 1
+    wait_for 60 test -s "$rec" || fail "not launched: $(log_text "$d")" || return 1
+    log_has "$d" "○起動成功（[0-9/]* 07:30:0[0-9]）：$d/日本.sh\$" ||
+        fail "launch line: $(log_text "$d")" || return 1
+}
+
+# The toolkit's own texts (the field's menu, the chooser) in the user's
+# language: Japanese under a Japanese locale, English under C.
+case_toolkit_language() {
+    local lang cut cancel pid
+    ja_locale || return 1
+    for lang in ja_JP.UTF-8:切り取り:キャンセル C:Cut:Cancel; do
+        IFS=: read -r lang cut cancel <<<"$lang"
+        LANG=$lang QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 launch_app "$WORK/lang-$lang" || return 1
+        pid=$APP_PID
+        # The field's menu: its first item that can be chosen.
+        drive "$pid" focuses "$cut" >"$WORK/heard" &
+        local listener=$!
+        wait_for 20 grep -q listening "$WORK/heard" || fail "$lang: nobody listens" || return 1
+        click $XY_FILE 3
+        sleep 0.5
+        xdotool key Down
+        wait "$listener" || fail "$lang: the field's menu" || return 1
+        xdotool key Escape
+        xdotool mousemove --window "$WID" $XY_FILE click --repeat 2 --delay 80 1
+        drive "$pid" shows "$cancel" >/dev/null || fail "$lang: the chooser" || return 1
+        xdotool key Escape
+        stop_apps
+    done
+}
+
 start_x
 run_cases e2e ${E2E_CASES:-case_first_run_and_launch case_rejections case_sigterm_while_armed \
     case_session_save_and_logoff \
     case_stepper case_missing_file_and_odd_path case_spring_forward_gap case_chooser_typed_path \
-    case_second_start}
+    case_second_start case_japanese_input case_toolkit_language}

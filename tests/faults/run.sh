@@ -17,7 +17,6 @@ WORK=$(realpath "$(mktemp -d)")
 export HOME=$WORK/home XDG_RUNTIME_DIR=$WORK/runtime QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 install -d -m 0700 "$HOME" "$XDG_RUNTIME_DIR"
 trap 'stop_all; rm -rf "$WORK"' EXIT
-drive() { /usr/bin/python3 "$HERE/../a11y/driver.py" "$@"; } # PID COMMAND ARGS...
 
 # The rows: the call that fails | how strace makes it fail (LOG, JOB and CONF
 # stand for the row's log, program and settings file) | what the user gets.
