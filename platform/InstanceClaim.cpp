@@ -7,9 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QThread>
+#include <QElapsedTimer>
 
 #include <algorithm>
+#include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <pwd.h>
 #include <unistd.h>
@@ -49,6 +51,29 @@ QString SessionBusAddress() {
                QFile::encodeName(runtime + QStringLiteral("/bus")).toPercentEncoding("/*", "~"));
 }
 
+// The stop signals held back while the claim works, in this thread and in the
+// bus's own, which starts meanwhile; let go (any that came is taken as usual)
+// when the claim is made.
+class HeldStops {
+public:
+    HeldStops() {
+        sigemptyset(&stops_);
+        for (const int s : {SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&stops_, s);
+        pthread_sigmask(SIG_BLOCK, &stops_, &before_);
+    }
+    ~HeldStops() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+    // Whether a stop signal comes within `ms`; it is taken if so.
+    bool cameWithin(int ms) const {
+        const timespec wait = {ms / 1000, (ms % 1000) * 1'000'000L};
+        return sigtimedwait(&stops_, nullptr, &wait) > 0;
+    }
+
+private:
+    sigset_t stops_;
+    sigset_t before_;
+};
+
 } // namespace
 
 ShowRequest ShowRequest::fromEnvironment() {
@@ -67,8 +92,10 @@ QString InstanceClaim::ServiceFor(const QString& settingsFile) {
 }
 
 InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& request,
-                             int patienceMs, QObject* parent)
+                             int patienceMs, const std::function<void(qint64)>& longWait,
+                             QObject* parent)
     : QObject(parent), service_(ServiceFor(settingsFile)), bus_(QString()) {
+    const HeldStops stops;
     // A connection of its own, which the bus drops with the name when it ends;
     // served from the moment the name is ours (once the event loop runs).
     const QString address = SessionBusAddress();
@@ -91,6 +118,13 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
     // is closing, pause and try again.
     using Names = QDBusConnectionInterface;
     Names* names = bus_.interface();
+    QElapsedTimer closingFor;
+    bool saidLong = false;
+    bool askedAnother = false;
+    const auto holder = [&] {
+        const QDBusReply<uint> owner = names->servicePid(service_);
+        return owner.isValid() ? qint64(owner.value()) : 0;
+    };
     for (QDeadlineTimer patience(patienceMs);;) {
         const QDBusReply<Names::RegisterServiceReply> taken =
             names->registerService(service_, Names::DontQueueService, Names::DontAllowReplacement);
@@ -103,20 +137,35 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
             holder_ = ::getpid();
             return;
         }
+        const QString asked = names->serviceOwner(service_);
         const QDBusMessage reply =
             bus_.call(activate, QDBus::Block, int(std::max<qint64>(patience.remainingTime(), 1)));
         if (reply.errorName() == kClosing) {
             patience.setRemainingTime(patienceMs); // it answers: look again shortly
-            QThread::msleep(100);
+            if (!closingFor.isValid())
+                closingFor.start();
+            if (!saidLong && closingFor.hasExpired(patienceMs) && longWait) {
+                saidLong = true;
+                longWait(holder());
+            }
+            if (stops.cameWithin(100)) {
+                state_ = State::Stopped;
+                return;
+            }
             continue;
         }
         // An owner that ended while it was asked (no reply, or no such name
-        // any more) leaves the name free: take it.
+        // any more) leaves the name free: take it. Another copy that took
+        // the name meanwhile is asked in turn, once.
         const bool answered = reply.type() == QDBusMessage::ReplyMessage;
         if (!answered && !patience.hasExpired()) {
-            const QDBusReply<bool> owned = names->isServiceRegistered(service_);
-            if (owned.isValid() && !owned.value())
+            const QDBusReply<QString> owner = names->serviceOwner(service_);
+            if (!owner.isValid())
                 continue;
+            if (owner.value() != asked && !askedAnother) {
+                askedAnother = true;
+                continue;
+            }
         }
         const bool noReply = QDBusError(reply).type() == QDBusError::NoReply;
         state_ = answered ? State::Shown : noReply ? State::Silent : State::Refused;
@@ -125,8 +174,7 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
         break;
     }
     // Who the owner is, for the message alone; the bus may not say.
-    const QDBusReply<uint> owner = names->servicePid(service_);
-    holder_ = owner.isValid() ? owner.value() : 0;
+    holder_ = holder();
 }
 
 InstanceClaim::~InstanceClaim() {

@@ -35,13 +35,20 @@ public:
         Silent,      // a copy owns the name but did not answer in time
         Refused,     // the copy that owns the name answered with an error
         Unavailable, // no session bus: every start opens a window
+        Stopped,     // a stop signal came while a closing copy was waited for
     };
 
     // Takes the name for `settingsFile`, or asks its owner once to show its
-    // window, waiting up to `patienceMs`; one closing is waited for while it
-    // says so.
+    // window, waiting up to `patienceMs`; an owner that went while it was
+    // asked is asked no more, one that took the name meanwhile is asked once.
+    // A closing copy is waited for while it says so: once that wait has taken
+    // `patienceMs`, `longWait` is told who it is (0: the bus will not say),
+    // once. SIGINT, SIGTERM or SIGHUP ends that wait at once (Stopped); the
+    // claim holds them back while it works, and lets them go after.
     explicit InstanceClaim(const QString& settingsFile, const ShowRequest& request = {},
-                           int patienceMs = 3000, QObject* parent = nullptr);
+                           int patienceMs = 3000,
+                           const std::function<void(qint64 holder)>& longWait = {},
+                           QObject* parent = nullptr);
     ~InstanceClaim() override;
 
     State state() const { return state_; }

@@ -25,14 +25,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -574,9 +580,10 @@ TEST(FileChooser, FilterTextAndWhatEachEntryLists) {
 // found, and who owns the name.
 using Outcome = std::pair<InstanceClaim::State, qint64>;
 std::future<Outcome> Start(const QString& file, const ShowRequest& request = {},
-                           int patienceMs = 3000) {
+                           int patienceMs = 3000,
+                           const std::function<void(qint64)>& longWait = {}) {
     return std::async(std::launch::async, [=] {
-        InstanceClaim claim(file, request, patienceMs);
+        InstanceClaim claim(file, request, patienceMs, longWait);
         return Outcome(claim.state(), claim.holder());
     });
 }
@@ -592,6 +599,44 @@ template <typename Done> bool ServeUntil(Done done, int ms) {
 Outcome Served(std::future<Outcome> start) {
     ServeUntil([&] { return Done(start); }, 10000);
     return start.get();
+}
+
+// One line from `fd`, waiting at most `ms`; empty when none came.
+std::string ReadLine(int fd, int ms) {
+    std::string line;
+    for (QDeadlineTimer deadline(ms); !deadline.hasExpired();) {
+        pollfd ready = {fd, POLLIN, 0};
+        if (::poll(&ready, 1, int(std::max<qint64>(deadline.remainingTime(), 1))) <= 0)
+            break;
+        char c = 0;
+        if (::read(fd, &c, 1) != 1)
+            break;
+        if (c == '\n')
+            return line;
+        line += c;
+    }
+    return {};
+}
+
+// Starts `argv` with its standard output to a pipe, killed when this process
+// ends; gives its id and the pipe's end to read.
+std::pair<pid_t, int> Spawn(std::vector<std::string> argv) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return {-1, -1};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::dup2(out[1], STDOUT_FILENO);
+        std::vector<char*> args;
+        for (std::string& a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    return {pid, out[0]};
 }
 
 // The name: for the settings file however its path is written, before and
@@ -619,8 +664,8 @@ TEST_F(TempFolder, TheClaimsNameIsTheSettingsFiles) {
 
 // Each case on a session bus of its own, found where the user's is: in the
 // runtime folder (one for the suite, as the bus library reads the place
-// once). The bus and every process the case started end with the case,
-// however it ends.
+// once). The bus and every process the case started end with the case, and
+// with the test program however it ends; every wait on them has a deadline.
 class ClaimBus : public TempFolder {
 protected:
     static inline QTemporaryDir* runtime = nullptr;
@@ -635,65 +680,69 @@ protected:
         StartBus();
     }
     void TearDown() override {
-        for (const pid_t child : children) {
-            ::kill(child, SIGKILL);
-            ::waitpid(child, nullptr, 0);
+        for (const auto& [pid, out] : children) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+            ::close(out);
         }
         StopBus();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
-        qputenv("XDG_RUNTIME_DIR", runtimeBefore);
+        for (const auto& [name, value] : {std::pair("DBUS_SESSION_BUS_ADDRESS", address),
+                                          std::pair("XDG_RUNTIME_DIR", runtimeBefore)})
+            value.isNull() ? qunsetenv(name) : qputenv(name, value);
     }
-    // A session bus, with `policy` added to its rules.
-    void StartBus(const QByteArray& policy = {}) {
-        const QByteArray conf = QFile::encodeName(at("bus.conf"));
+    // A session bus listening at `socket`, with `policy` added to its rules;
+    // ready once it has said its address.
+    void StartBus(const QByteArray& policy = {}, const QString& socket = {}) {
+        busSocket = socket.isEmpty() ? runtime->filePath("bus") : socket;
         ASSERT_TRUE(WriteAll(at("bus.conf"), "<busconfig><include>/usr/share/dbus-1/session.conf"
                                              "</include>" +
                                                  policy + "</busconfig>"));
-        char pid[32] = {};
-        FILE* daemon = ::popen(("dbus-daemon --config-file=" + conf +
-                                " --fork --print-pid=1 --address=unix:path=" +
-                                QFile::encodeName(runtime->filePath("bus")))
-                                   .constData(),
-                               "r");
-        ASSERT_TRUE(daemon && std::fgets(pid, sizeof pid, daemon));
-        ::pclose(daemon);
-        daemonPid = std::atoi(pid);
+        const auto [pid, out] =
+            Spawn({"dbus-daemon", "--nofork", "--print-address=1",
+                   "--config-file=" + at("bus.conf").toStdString(),
+                   "--address=unix:path=" + QFile::encodeName(busSocket).toStdString()});
+        daemon = {pid, out};
+        ASSERT_FALSE(ReadLine(out, 10000).empty()) << "the bus did not start";
     }
     // It ends at once; its socket goes with it, for the next bus.
     void StopBus() {
-        if (daemonPid > 0)
-            ::kill(daemonPid, SIGTERM);
-        daemonPid = 0;
-        QFile::remove(runtime->filePath("bus"));
-    }
-    // An owner of `file`'s name that never answers, forked before this
-    // process uses the bus.
-    pid_t SilentOwner(const QString& file) {
-        int ready[2];
-        if (::pipe(ready) != 0)
-            return -1;
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            InstanceClaim held(file);
-            (void)!::write(ready[1], held.state() == InstanceClaim::State::Mine ? "m" : "x", 1);
-            ::pause();
+        if (daemon.first > 0) {
+            ::kill(daemon.first, SIGTERM);
+            ::waitpid(daemon.first, nullptr, 0);
+            ::close(daemon.second);
         }
-        children.push_back(pid);
-        char state = 0;
-        return ::read(ready[0], &state, 1) == 1 && state == 'm' ? pid : -1;
+        daemon = {0, -1};
+        QFile::remove(busSocket);
+    }
+    // An owner of `file`'s name in a process of its own (tests/claim_owner.cpp);
+    // its id once it owns the name, or -1.
+    pid_t Owner(const char* mode, const QString& file) {
+        const auto child = Spawn({CLAIM_OWNER, mode, file.toStdString()});
+        if (child.first <= 0)
+            return -1;
+        children.push_back(child);
+        return ReadLine(child.second, 10000) == "m" ? child.first : -1;
+    }
+    // The next line an owner says, waiting at most `ms`.
+    std::string Says(pid_t owner, int ms = 10000) {
+        for (const auto& [pid, out] : children)
+            if (pid == owner)
+                return ReadLine(out, ms);
+        return {};
     }
 
     QString file() const { return at("config/Varnel/Varnel.conf"); }
     using S = InstanceClaim::State;
-    pid_t daemonPid = 0;
-    std::vector<pid_t> children;
+    std::pair<pid_t, int> daemon = {0, -1};
+    QString busSocket;
+    std::vector<std::pair<pid_t, int>> children;
     QByteArray address, runtimeBefore;
 };
 
 // A stopped owner is reported, one killed while asked taken over; an owner
 // that serves answers with the second start's tokens, and opens no files.
 TEST_F(ClaimBus, AStartIsAnsweredOrFindsTheOwnerSilent) {
-    const pid_t silent = SilentOwner(file());
+    const pid_t silent = Owner("silent", file());
     ASSERT_GT(silent, 0);
     int argc = 0;
     QCoreApplication app(argc, nullptr);
@@ -722,8 +771,7 @@ TEST_F(ClaimBus, AStartIsAnsweredOrFindsTheOwnerSilent) {
         EXPECT_EQ(shown[0].startupId, sent.startupId);
     }
     EXPECT_EQ(InstanceClaim(at("other/Varnel/Varnel.conf")).state(), S::Mine);
-    QDBusConnection caller =
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("caller"));
+    QDBusConnection caller = QDBusConnection::connectToBus("unix:path=" + busSocket, "caller");
     QDBusPendingCall open = caller.asyncCall(
         QDBusMessage::createMethodCall(InstanceClaim::ServiceFor(file()), "/org/varnel/Varnel",
                                        "org.freedesktop.Application", "Open")
@@ -766,7 +814,9 @@ TEST_F(ClaimBus, ABusThatHidesTheOwnerStillHandsOver) {
 }
 
 // Closing: its box comes forward once for the start, which waits for the
-// name, and takes it once the closing copy is gone.
+// name however long the box stays up, says once that it waits (after its
+// patience, never "does not answer"), and takes the name once the closing
+// copy is gone.
 TEST_F(ClaimBus, AClosingOwnerIsWaitedFor) {
     int argc = 0;
     QCoreApplication app(argc, nullptr);
@@ -775,13 +825,52 @@ TEST_F(ClaimBus, AClosingOwnerIsWaitedFor) {
     int shown = 0;
     first->serve([&](const ShowRequest&) { ++shown; });
     first->closing();
-    std::future<Outcome> next = Start(file(), {}, 1000);
+    std::atomic<int> said = 0;
+    std::atomic<qint64> saidOf = 0;
+    std::future<Outcome> next = Start(file(), {}, 300, [&](qint64 holder) {
+        ++said;
+        saidOf = holder;
+    });
     EXPECT_TRUE(ServeUntil([&] { return shown == 1; }, 5000));
-    ServeUntil([&] { return shown > 1 || Done(next); }, 1500); // many polls
+    // The box held up for several times the patience: many polls.
+    ServeUntil([&] { return shown > 1 || Done(next); }, 1500);
     EXPECT_EQ(shown, 1);
     EXPECT_FALSE(Done(next));
+    EXPECT_EQ(said, 1);
+    EXPECT_EQ(saidOf, ::getpid());
     first.reset();
     EXPECT_EQ(Served(std::move(next)), Outcome(S::Mine, ::getpid()));
+}
+
+// An owner that lets the name go while it is asked, to a copy that takes it
+// meanwhile: the start is shown by the new owner.
+TEST_F(ClaimBus, AnOwnerReplacedWhileAskedHandsTheStartOn) {
+    const pid_t leaving = Owner("handover", file());
+    ASSERT_GT(leaving, 0);
+    std::future<Outcome> start = Start(file());
+    ASSERT_EQ(Says(leaving), "released");
+    const pid_t next = Owner("serve", file());
+    ASSERT_GT(next, 0);
+    ASSERT_EQ(start.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(start.get(), Outcome(S::Shown, next));
+    EXPECT_EQ(Says(next), "shown");
+}
+
+// A session whose bus is named by DBUS_SESSION_BUS_ADDRESS alone, with no
+// bus in the runtime folder: one window all the same.
+TEST_F(ClaimBus, ABusNamedByItsAddressAloneHandsOver) {
+    StopBus();
+    StartBus({}, at("elsewhere"));
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + QFile::encodeName(at("elsewhere")));
+    ASSERT_FALSE(QFileInfo::exists(runtime->filePath("bus")));
+    int argc = 0;
+    QCoreApplication app(argc, nullptr);
+    InstanceClaim first(file());
+    ASSERT_EQ(first.state(), S::Mine) << qPrintable(first.problem());
+    int shown = 0;
+    first.serve([&](const ShowRequest&) { ++shown; });
+    EXPECT_EQ(Served(Start(file())), Outcome(S::Shown, ::getpid()));
+    EXPECT_EQ(shown, 1);
 }
 
 // No bus: no claim, and why. The user's bus in the runtime folder refusing

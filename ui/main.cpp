@@ -30,19 +30,29 @@ int main(int argc, char** argv) {
     // window, before anything of the opening sequence (and before the
     // toolkit, which would take the token).
     IniSettingsBackend settings;
-    InstanceClaim claim(settings.fileFor(QStringLiteral("Varnel")), ShowRequest::fromEnvironment());
-    const std::string process =
-        claim.holder() > 0 ? " (process " + std::to_string(claim.holder()) + ")" : "";
+    const auto process = [](qint64 holder) {
+        return holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string();
+    };
+    // A copy that is closing is waited for, however long its box stays up;
+    // a start made from a terminal says so rather than look hung.
+    InstanceClaim claim(settings.fileFor(QStringLiteral("Varnel")), ShowRequest::fromEnvironment(),
+                        3000, [&process](qint64 holder) {
+                            std::fprintf(stderr, "varnel: waiting for the open copy%s to close\n",
+                                         process(holder).c_str());
+                        });
     switch (claim.state()) {
     case InstanceClaim::State::Shown:
-        std::fprintf(stderr, "Varnel is already open%s\n", process.c_str());
+        std::fprintf(stderr, "Varnel is already open%s\n", process(claim.holder()).c_str());
         return 0;
     case InstanceClaim::State::Silent:
-        std::fprintf(stderr, "varnel: the open copy%s does not answer\n", process.c_str());
+        std::fprintf(stderr, "varnel: the open copy%s does not answer\n",
+                     process(claim.holder()).c_str());
         return 1;
     case InstanceClaim::State::Refused:
-        std::fprintf(stderr, "varnel: the open copy%s answered: %s\n", process.c_str(),
-                     qPrintable(claim.problem()));
+        std::fprintf(stderr, "varnel: the open copy%s answered: %s\n",
+                     process(claim.holder()).c_str(), qPrintable(claim.problem()));
+        return 1;
+    case InstanceClaim::State::Stopped: // asked to stop while it waited
         return 1;
     case InstanceClaim::State::Unavailable: // every start opens a window then
     case InstanceClaim::State::Mine:
