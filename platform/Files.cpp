@@ -103,14 +103,22 @@ bool Cp932Appender::isOwnAppendable(const QString& file) const {
 }
 
 QByteArray EncodeCp932(const QString& text) {
-    // The C library's converter, opened once (the log is written from one
-    // thread) and reset for each text. A character the code page cannot hold
-    // is skipped whole, one wide character, and becomes one "?".
-    static const iconv_t cd = ::iconv_open("CP932", "WCHAR_T");
+    // The C library's converter, kept once it opens (the log is written from
+    // one thread) and reset for each text; one that cannot be had now (no
+    // file descriptor, no memory) is asked for again at the next text. A
+    // character the code page cannot hold is skipped whole, one wide
+    // character, and becomes one "?".
+    static iconv_t cd = iconv_t(-1);
+    if (cd == iconv_t(-1))
+        cd = ::iconv_open("CP932", "WCHAR_T");
     std::wstring wide = text.toStdWString();
     QByteArray out(wide.size() * 2, '?'); // two bytes at most a character
-    if (cd == iconv_t(-1))
+    if (cd == iconv_t(-1)) {
+        // Meanwhile ASCII, which the code page holds as it is, and "?".
+        for (qsizetype i = 0; i < qsizetype(wide.size()); ++i)
+            out[i] = wide[i] < 0x80 ? char(wide[i]) : '?';
         return out.left(wide.size());
+    }
     char* in = reinterpret_cast<char*>(wide.data());
     size_t inLeft = wide.size() * sizeof(wchar_t);
     char* to = out.data();

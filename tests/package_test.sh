@@ -75,7 +75,7 @@ pid=$!
 opened() { iconv -f CP932 "$state/Varnel.LOG" 2>/dev/null | grep -q 'プログラム起動　'; }
 for _ in $(seq 100); do opened && break; sleep 0.1; done
 opened || { cat "$work/out"; fail "no opening line in $state/Varnel.LOG"; }
-"${sudo[@]}" pkill -TERM -u nobody -x varnel
+"${sudo[@]}" kill -TERM "$pid" # setpriv and env exec: the program itself, or sudo, which passes it on
 wait "$pid" || true
 iconv -f CP932 "$state/Varnel.LOG" | grep -q 'プログラム終了　' || fail "no closing line"
 [ ! -e /usr/bin/Varnel.LOG ] || fail "a log in /usr/bin"

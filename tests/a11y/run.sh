@@ -216,7 +216,7 @@ case_heard_by_orca() {
     wait_for 30 wm_answers || fail "openbox did not start" || return 1
     heard_by_orca "$d"
     local status=$?
-    pkill -TERM -f "^orca --replace" 2>/dev/null
+    pkill -TERM -P "$ORCA_TTY" 2>/dev/null # Orca, by the id of the terminal that started it
     kill "$ORCA_TTY" 2>/dev/null # the terminal may be held open by what Orca started
     wait "$ORCA_TTY" 2>/dev/null
     kill "$wm" 2>/dev/null

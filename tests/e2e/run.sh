@@ -4,6 +4,7 @@
 set -uo pipefail
 VARNEL=$(realpath "$1")
 SESSION_MANAGER_BIN=$(realpath "$2")
+CLAIM_OWNER=$(realpath "$3") # tests/claim_owner.cpp
 HERE=$(dirname "$(realpath "$0")")
 . "$HERE/lib.sh"
 in_session_bus "$0" "$@"
@@ -259,6 +260,26 @@ case_second_start() {
     [ "$(log_count "$d" "プログラム起動")" -eq 2 ] || fail "after a kill: $(log_text "$d")" || return 1
 }
 
+# An owner of the settings' name that answers with an error: the start says
+# it, with status 1, after one ask, and opens no window and writes no log.
+case_owner_answers_an_error() {
+    local d=$WORK/refused status=0
+    mkdir -p "$d/prog" "$d/config"
+    cp "$VARNEL" "$d/prog/varnel"
+    "$CLAIM_OWNER" refuse "$d/config/Varnel/Varnel.conf" >"$d/owner" &
+    local owner=$!
+    APP_PIDS+=($owner)
+    wait_for 10 grep -qx m "$d/owner" || fail "no owner" || return 1
+    XDG_CONFIG_HOME=$d/config timeout 20 "$d/prog/varnel" 2>"$d/err" &
+    local start=$!
+    wait $start || status=$?
+    [ "$status" -eq 1 ] || fail "status $status: $(cat "$d/err")" || return 1
+    grep -qx "varnel: the open copy (process $owner) answered: org.freedesktop.DBus.Error.UnknownObject: .*" \
+        "$d/err" || fail "said: $(cat "$d/err")" || return 1
+    [ -z "$(xdotool search --all --pid "$start" 2>/dev/null)" ] || fail "a window opened" || return 1
+    [ ! -e "$d/prog/Varnel.LOG" ] || fail "logged: $(log_text "$d")" || return 1
+}
+
 # Japanese through a real input method (ibus with Anthy): a time typed with
 # it on (full-width) arms and fires as 07:30; romaji converted in the file
 # field goes in at the caret, the Enter that commits it leaves the focus in
@@ -320,4 +341,4 @@ start_x
 run_cases e2e ${E2E_CASES:-case_first_run_and_launch case_rejections case_sigterm_while_armed \
     case_session_save_and_logoff \
     case_stepper case_missing_file_and_odd_path case_spring_forward_gap case_chooser_typed_path \
-    case_second_start case_japanese_input case_toolkit_language}
+    case_second_start case_owner_answers_an_error case_japanese_input case_toolkit_language}

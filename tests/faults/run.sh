@@ -30,6 +30,7 @@ ROWS=(
     "openat of the log, EACCES|-P LOG -e inject=openat:error=EACCES|launches"
     "write to the log, ENOSPC|-P LOG -e inject=write:error=ENOSPC|launches"
     "write to the log, EACCES|-P LOG -e inject=write:error=EACCES|launches"
+    "openat of the C library's CP932 converter, at the first line|-P CP932SO -e inject=openat:error=EMFILE:when=1|asciifirst"
     "linkat and renameat2, saving the settings|-P CONF -e inject=linkat,renameat2,rename:error=EROFS|savebox"
     "execve of the program, in the started child|-P JOB -e inject=execve:error=EACCES|failline"
 )
@@ -40,7 +41,8 @@ declare -A SAYS=(
     [ontime]="the program is launched at its minute all the same (the clock is read again and the timer aimed anew)"
     [unclaimed]="standard error says why there is no one-window claim; the window opens"
     [launches]="the window opens and the program is launched at its minute; nothing is shown, the lines are lost"
-    [savebox]="at close the box 設定内容の保存に失敗しました。; the closing line is written; a start while the box is up brings it forward and opens its own window once the box is answered"
+    [asciifirst]="that line is written with its ASCII as it is and \`?\` for the rest; the converter is asked for again at the next line, and every later line is whole"
+    [savebox]="at close the box 設定内容の保存に失敗しました。; the closing line is written; a start while the box is up brings it forward, says \`varnel: waiting for the open copy (process N) to close\` after three seconds and opens its own window once the box is answered (a stop signal ends that wait, status 1)"
     [failline]="\`×起動失敗（…）：\` lines in the log; nothing is shown; the window stays armed"
 )
 
@@ -67,12 +69,12 @@ window_of() { # PID: the program's window, once it is shown
     WID=$(xdotool search --all --onlyvisible --pid "$1" --name '^Oribeth$' 2>/dev/null | head -n 1)
     [ -n "$WID" ]
 }
-traced_pid() { pgrep -f -n "^$1/prog/varnel\$"; } # DIR: the program under strace
+traced_pid() { ps -o pid= --ppid "$APP_PID" | tr -d ' '; } # the program strace started
 box_up() { xdotool search --onlyvisible --name '^Varnel$' >/dev/null 2>&1; }
-shown_window() { # DIR: waits for the traced program's window
+shown_window() { # waits for the traced program's window
     local pid
-    wait_for 30 sh -c "pgrep -f -n '^$1/prog/varnel\$' >/dev/null" || return 1
-    pid=$(traced_pid "$1")
+    wait_for 30 sh -c "[ -n \"\$(ps -o pid= --ppid $APP_PID)\" ]" || return 1
+    pid=$(traced_pid)
     wait_for 30 window_of "$pid"
 }
 ended() { ! kill -0 "$1" 2>/dev/null; }
@@ -127,27 +129,50 @@ check_savebox() {
     local d=$1
     shown_window "$d" || fail "no window" || return 1
     local first
-    first=$(traced_pid "$d")
+    first=$(traced_pid)
     xdotool windowactivate --sync "$WID" key --clearmodifiers alt+F4
     wait_for 20 box_up || fail "no box" || return 1
     drive "$first" says "設定内容の保存に失敗しました。" >/dev/null || return 1
     local box
     box=$(xdotool search --onlyvisible --name '^Varnel$' | head -n 1)
-    # A start while the box is up waits for the closing copy, and then opens
-    # its own window with what that copy saved.
+    # A start while the box is up waits for the closing copy however long the
+    # box stays up, says so once, and then opens its own window with what
+    # that copy saved; a stop signal ends such a wait at once, status 1.
+    local second third waiting="varnel: waiting for the open copy (process $first) to close"
     XDG_CONFIG_HOME=$d/config XDG_STATE_HOME=$d/state "$d/prog/varnel" 2>"$d/second.err" &
-    local second=$!
-    APP_PIDS+=($second)
-    ! wait_for 2 window_of "$second" || fail "a second window while the box is up" || return 1
+    second=$!
+    XDG_CONFIG_HOME=$d/config XDG_STATE_HOME=$d/state "$d/prog/varnel" 2>"$d/third.err" &
+    third=$!
+    APP_PIDS+=($second $third)
+    wait_for 20 eval 'grep -qxF "$waiting" "$d/second.err" && grep -qxF "$waiting" "$d/third.err"' ||
+        fail "the starts said: $(cat "$d/second.err" "$d/third.err")" || return 1
+    ! window_of "$second" || fail "a second window while the box is up" || return 1
     ! ended "$second" || fail "the second start left: $(cat "$d/second.err")" || return 1
+    local status=0 t0=$SECONDS
+    kill -TERM "$third"
+    wait "$third" || status=$?
+    [ "$status" -eq 1 ] && [ $((SECONDS - t0)) -le 2 ] ||
+        fail "a stop signal while waiting: status $status after $((SECONDS - t0)) s" || return 1
     xdotool windowactivate --sync "$box" key --clearmodifiers Return 2>/dev/null ||
         xdotool key --window "$box" Return
     wait_for 20 ended "$APP_PID" || fail "did not close" || return 1
     wait_for 30 window_of "$second" || fail "the second start: $(cat "$d/second.err")" || return 1
-    ! grep -q "^varnel: \|^Varnel is" "$d/second.err" || fail "the second start said: $(cat "$d/second.err")" ||
+    [ "$(cat "$d/second.err")" = "$waiting" ] || fail "the second start said: $(cat "$d/second.err")" ||
         return 1
     [ "$(log_count "$d" "プログラム終了")" -eq 1 ] && log_text "$d" | tail -n 1 | grep -q "プログラム起動" ||
         fail "log: $(log_text "$d")" || return 1
+}
+
+check_asciifirst() {
+    local d=$1
+    make_recorder "$d/job.sh" "$d/runs"
+    shown_window "$d" || fail "no window" || return 1
+    arm_window "07:30" "$d/job.sh"
+    wait_for 60 log_has "$d" "○起動成功（[0-9/]* 07:30:0[0-9]）：$d/job.sh" ||
+        fail "no whole launch line: $(log_text "$d")" || return 1
+    head -n 1 "$d/prog/Varnel.LOG" | grep -qxE "\?{6}[0-9/]{10} [0-9:]{8}\?{10}07:29 \? $d/prog"$'\r' ||
+        fail "the first line: $(head -n 1 "$d/prog/Varnel.LOG")" || return 1
+    log_has "$d" "パラメータ設定　07:30 － $d/job.sh" || fail "log: $(log_text "$d")" || return 1
 }
 
 check_failline() {
@@ -155,7 +180,7 @@ check_failline() {
     make_recorder "$d/job.sh" "$d/runs"
     shown_window "$d" || fail "no window" || return 1
     local pid
-    pid=$(traced_pid "$d")
+    pid=$(traced_pid)
     arm_window "07:30" "$d/job.sh"
     wait_for 60 log_has "$d" "×起動失敗（[0-9/]* 07:30:0[0-9]）：$d/job.sh" ||
         fail "no failure line: $(log_text "$d")" || return 1
@@ -184,15 +209,18 @@ for row in "${ROWS[@]}"; do
     args=${inject//LOG/$d/prog/Varnel.LOG}
     args=${args//JOB/$d/job.sh}
     args=${args//CONF/$d/config/Varnel/Varnel.conf}
+    args=${args//CP932SO/$(dpkg -L libc6 | grep -m 1 '/gconv/CP932\.so$')}
     OFFSET=
-    [[ $outcome = launches || $outcome = failline || $outcome = ontime ]] &&
+    [[ $outcome = launches || $outcome = failline || $outcome = ontime || $outcome = asciifirst ]] &&
         OFFSET=$(offset_to 07:29:40)
     # shellcheck disable=SC2086 # the injection is words
     run_traced "$d" "$OFFSET" $args
     "check_$outcome" "$d"
     checked=$?
-    # Every copy this row started closes as a user's would; strace ends with it.
-    pkill -TERM -f "^$d/prog/varnel\$" 2>/dev/null
+    # Every copy this row started closes as a user's would; strace ends with
+    # the one it traces.
+    pid=$(traced_pid)
+    [ -n "$pid" ] && kill -TERM "$pid" 2>/dev/null
     wait_for 30 ended "$APP_PID" || kill -KILL "$APP_PID" 2>/dev/null
     wait "$APP_PID" 2>/dev/null
     stop_apps
