@@ -47,7 +47,10 @@ QLabel* makeValue(QWidget* panel, const QString& name, QRect geometry) {
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText); // a path such as /opt/a<b>c is shown as it is
     label->setGeometry(geometry);
-    label->setMargin(1); // inside the frame
+    // The text inside the frame's line on the left and right, and the whole
+    // height to draw in: a text taller than its room is clipped, and at 125 %
+    // a clip loses the first column of its ink.
+    label->setContentsMargins(1, 0, 1, 0);
     label->setIndent(2);
     return label;
 }
@@ -224,11 +227,13 @@ void frmTockle::cmdStart_Click() {
     state_.LaunchTime = *time;
     state_.LaunchFile = txtFile->text();
     lblTime->setText(state_.LaunchTime);
-    // A long path keeps the program's name in view: cut in the middle, whole
-    // in its tooltip.
+    // A long path keeps the program's name in view: cut in the middle to the
+    // room the label draws in (inside its frame, after its indent), whole in
+    // its tooltip, which shows it as plain text as the label does.
     lblFile->setText(lblFile->fontMetrics().elidedText(
         state_.LaunchFile, Qt::ElideMiddle, lblFile->contentsRect().width() - lblFile->indent()));
-    lblFile->setToolTip(state_.LaunchFile);
+    lblFile->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>")
+                            .arg(state_.LaunchFile.toHtmlEscaped()));
     // Named by their captions, the values are what a screen reader reads next.
     lblTime->setAccessibleDescription(state_.LaunchTime);
     lblFile->setAccessibleDescription(state_.LaunchFile);
