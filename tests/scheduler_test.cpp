@@ -214,11 +214,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {QStringLiteral("2026/03/08 01:59:00")},
                  0,
                  "America/New_York"},
-        // Clocks that skip from midnight to 01:00, and a day skipped whole.
-        MidnightJump("Africa/Cairo", MakeLocalTime(2026, 4, 24, 0, 0), "00:30"),
-        MidnightJump("Asia/Beirut", MakeLocalTime(2026, 3, 29, 0, 0), "00:00"),
-        MidnightJump("America/Havana", MakeLocalTime(2026, 3, 8, 0, 0), "00:59"),
-        MidnightJump("America/Santiago", MakeLocalTime(2026, 9, 6, 0, 0), "00:15"),
+        // Clocks that skip from midnight to 01:00, and a day skipped whole; in
+        // past years, whose rules a newer time-zone database no longer changes.
+        MidnightJump("Africa/Cairo", MakeLocalTime(2023, 4, 28, 0, 0), "00:30"),
+        MidnightJump("Asia/Beirut", MakeLocalTime(2023, 3, 26, 0, 0), "00:00"),
+        MidnightJump("America/Havana", MakeLocalTime(2023, 3, 12, 0, 0), "00:59"),
+        MidnightJump("America/Santiago", MakeLocalTime(2023, 9, 3, 0, 0), "00:15"),
         MidnightJump("America/Asuncion", MakeLocalTime(2023, 10, 1, 0, 0), "00:30"),
         TickCase{"Apia skips 30 December 2011: launched once, as the 31st begins",
                  true,
