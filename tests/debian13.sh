@@ -52,23 +52,31 @@ inside() {
 }
 
 begin "the root"
+# What the steps need of the machine, said as such: a root that cannot be
+# entered here is not a broken root.
+namespaces=$(unshare --mount --pid --fork --kill-child -- true 2>&1) ||
+    fail "this machine gives no mount and process namespaces (unshare: $namespaces)"
 if [ ! -f "$root/.varnel-ready" ] || ! inside 'dpkg --audit && apt-get check -q >/dev/null'; then
     mirror=$(apt-get indextargets --format '$(REPO_URI) $(CODENAME)' 'Identifier: Packages' |
         awk '$2 !~ /-/ {print $1; exit}')
     [ -n "$mirror" ] || fail "apt names no Debian mirror"
     echo "debian13: making the root in $root from $mirror"
-    rm -rf "$root" "$root.new"
+    # Never into a file system mounted below it (a run ended half-way).
+    rm -rf --one-file-system "$root" "$root.new"
     mkdir -p "$(dirname "$root")"
-    # What the build, the tests without a display and the package need.
+    # What the build, the tests without a display and the package need. What
+    # mmdebstrap mounts in the new root (proc, sys, devpts) goes with its
+    # namespace, however it ends.
     packages=$(printf '%s,' "${RUN_PACKAGES[@]}" "${CHECK_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}")
-    mmdebstrap --mode=root --variant=apt --include="${packages%,}" \
+    unshare --mount --pid --fork --kill-child -- \
+        mmdebstrap --mode=root --variant=apt --include="${packages%,}" \
         trixie "$root.new" "deb $mirror trixie main" "deb $mirror trixie-updates main"
     touch "$root.new/.varnel-ready"
     mv "$root.new" "$root"
 fi
 
 begin "the copy of the tree"
-rm -rf "$root/work"
+rm -rf --one-file-system "$root/work"
 mkdir -p "$root/work/varnel"
 (cd "$src" && tar --exclude=./build --exclude=./.git -cf - .) | tar -xf - -C "$root/work/varnel"
 
