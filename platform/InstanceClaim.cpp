@@ -159,10 +159,10 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
         // the name meanwhile is asked in turn, once.
         const bool answered = reply.type() == QDBusMessage::ReplyMessage;
         if (!answered && !patience.hasExpired()) {
-            const QDBusReply<QString> owner = names->serviceOwner(service_);
-            if (!owner.isValid())
+            const QDBusReply<bool> owned = names->isServiceRegistered(service_);
+            if (owned.isValid() && !owned.value())
                 continue;
-            if (owner.value() != asked && !askedAnother) {
+            if (names->serviceOwner(service_).value() != asked && !askedAnother) {
                 askedAnother = true;
                 continue;
             }
