@@ -171,35 +171,37 @@ run_cases() {
     [ "$failed" -eq 0 ]
 }
 
-# A Japanese locale of the lane's own (the machine's are left as they are):
-# sets LOCPATH for the programs the case starts.
+# A Japanese locale of the lane's own (the machine's are left as they are),
+# in $WORK/locale: a program started with LANG=ja_JP.UTF-8 and
+# LOCPATH=$WORK/locale has it.
 ja_locale() {
-    export LOCPATH=$WORK/locale
-    [ -d "$LOCPATH/ja_JP.UTF-8" ] && return 0
-    mkdir -p "$LOCPATH"
-    localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8" 2>/dev/null ||
-        [ -d "$LOCPATH/ja_JP.UTF-8" ] || fail "no Japanese locale"
+    [ -d "$WORK/locale/ja_JP.UTF-8" ] && return 0
+    mkdir -p "$WORK/locale"
+    localedef -i ja_JP -f UTF-8 "$WORK/locale/ja_JP.UTF-8" 2>/dev/null ||
+        [ -d "$WORK/locale/ja_JP.UTF-8" ] || fail "no Japanese locale"
 }
 
 # start_ibus: the ibus input method on the X server, with Anthy (a Japanese
 # engine that runs as root) typing kana from the start; its settings and
-# address in a folder of its own. The programs started later find it through
-# IBUS_ADDRESS_FILE and QT_IM_MODULE.
+# address in a folder of its own. A program started with the variables of
+# IBUS_CLIENT uses it.
 start_ibus() {
     local home=$WORK/ibus
     mkdir -p "$home"
     # Debian's Python modules (the engine is one) need Debian's Python.
     local env=(env PATH="/usr/bin:$PATH" HOME="$home" XDG_CONFIG_HOME="$home/config"
-        XDG_CACHE_HOME="$home/cache" GSETTINGS_BACKEND=keyfile LANG=ja_JP.UTF-8)
+        XDG_CACHE_HOME="$home/cache" GSETTINGS_BACKEND=keyfile LANG=ja_JP.UTF-8
+        LOCPATH="$WORK/locale")
     "${env[@]}" gsettings set org.freedesktop.ibus.engine.anthy.common input-mode 0 ||
         fail "Anthy cannot be set to kana" || return 1
     "${env[@]}" ibus-daemon --panel=disable --config=disable --single --replace \
         >"$home/daemon.log" 2>&1 &
     APP_PIDS+=($!)
     wait_for 20 sh -c "ls '$home'/config/ibus/bus/* >/dev/null 2>&1" || fail "ibus did not start" || return 1
-    export IBUS_ADDRESS_FILE QT_IM_MODULE=ibus
-    IBUS_ADDRESS_FILE=$(ls "$home"/config/ibus/bus/*)
-    IBUS=("${env[@]}" IBUS_ADDRESS="$(sed -n 's/^IBUS_ADDRESS=//p' "$IBUS_ADDRESS_FILE")" ibus)
+    local address
+    address=$(ls "$home"/config/ibus/bus/*)
+    IBUS_CLIENT=(QT_IM_MODULE=ibus IBUS_ADDRESS_FILE="$address")
+    IBUS=("${env[@]}" IBUS_ADDRESS="$(sed -n 's/^IBUS_ADDRESS=//p' "$address")" ibus)
     wait_for 20 sh -c '"$@" list-engine 2>/dev/null | grep -q "anthy - "' ibus "${IBUS[@]}" ||
         fail "ibus lists no Anthy" || return 1
 }

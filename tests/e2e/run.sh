@@ -290,7 +290,9 @@ case_japanese_input() {
     ja_locale && start_ibus || return 1
     mkdir -p "$d"
     make_recorder "$d/日本.sh" "$rec"
-    LANG=ja_JP.UTF-8 launch_app "$d" "$(offset_to 07:29:30)"
+    local "${IBUS_CLIENT[@]}"
+    export QT_IM_MODULE IBUS_ADDRESS_FILE # for this case's program alone
+    LANG=ja_JP.UTF-8 LOCPATH=$WORK/locale launch_app "$d" "$(offset_to 07:29:30)"
     click $XY_TIME
     xdotool key --clearmodifiers ctrl+a
     ime anthy || return 1
@@ -319,15 +321,15 @@ case_toolkit_language() {
     ja_locale || return 1
     for lang in ja_JP.UTF-8:切り取り:キャンセル C:Cut:Cancel; do
         IFS=: read -r lang cut cancel <<<"$lang"
-        LANG=$lang QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 launch_app "$WORK/lang-$lang" || return 1
+        LANG=$lang LOCPATH=$WORK/locale QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
+            launch_app "$WORK/lang-$lang" || return 1
         pid=$APP_PID
-        # The field's menu: its first item that can be chosen.
+        # The field's menu: its first item that can be chosen, once it is open.
         drive "$pid" focuses "$cut" >"$WORK/heard" &
         local listener=$!
         wait_for 20 grep -q listening "$WORK/heard" || fail "$lang: nobody listens" || return 1
         click $XY_FILE 3
-        sleep 0.5
-        xdotool key Down
+        wait_for 20 eval 'xdotool key Down; ! kill -0 $listener 2>/dev/null'
         wait "$listener" || fail "$lang: the field's menu" || return 1
         xdotool key Escape
         xdotool mousemove --window "$WID" $XY_FILE click --repeat 2 --delay 80 1
