@@ -5,9 +5,9 @@
 #include <QDBusReply>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QElapsedTimer>
 
 #include <algorithm>
 #include <csignal>

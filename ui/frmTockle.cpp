@@ -232,8 +232,8 @@ void frmTockle::cmdStart_Click() {
     // its tooltip, which shows it as plain text as the label does.
     lblFile->setText(lblFile->fontMetrics().elidedText(
         state_.LaunchFile, Qt::ElideMiddle, lblFile->contentsRect().width() - lblFile->indent()));
-    lblFile->setToolTip(QStringLiteral("<p style='white-space:pre'>%1</p>")
-                            .arg(state_.LaunchFile.toHtmlEscaped()));
+    lblFile->setToolTip(
+        QStringLiteral("<p style='white-space:pre'>%1</p>").arg(state_.LaunchFile.toHtmlEscaped()));
     // Named by their captions, the values are what a screen reader reads next.
     lblTime->setAccessibleDescription(state_.LaunchTime);
     lblFile->setAccessibleDescription(state_.LaunchFile);
