@@ -177,6 +177,11 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
     holder_ = holder();
 }
 
+void InstanceClaim::release() {
+    if (state_ == State::Mine)
+        bus_.interface()->unregisterService(service_);
+}
+
 InstanceClaim::~InstanceClaim() {
     QDBusConnection::disconnectFromBus(bus_.name());
 }

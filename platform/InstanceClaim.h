@@ -67,6 +67,9 @@ public:
     // Mine: the window is closing, its name kept until the process ends;
     // Activate brings its box forward (once per caller), answering so.
     void closing() { closing_ = true; }
+    // Mine: the window has gone and nothing here answers any more: the name
+    // is let go at once, for a start that waits on it.
+    void release();
 
 public slots: // org.freedesktop.Application
     void Activate(const QVariantMap& platformData);

@@ -838,7 +838,11 @@ TEST_F(ClaimBus, AClosingOwnerIsWaitedFor) {
     EXPECT_FALSE(Done(next));
     EXPECT_EQ(said, 1);
     EXPECT_EQ(saidOf, ::getpid());
-    first.reset();
+    // Let go once its window has gone, before the process ends.
+    first->release();
+    const bool taken = ServeUntil([&] { return Done(next); }, 10000);
+    first.reset(); // whatever happened, the start can end now
+    EXPECT_TRUE(taken);
     EXPECT_EQ(Served(std::move(next)), Outcome(S::Mine, ::getpid()));
 }
 

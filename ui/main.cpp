@@ -62,6 +62,12 @@ int main(int argc, char** argv) {
     BeginDisplayGuard();
     QApplication app(qtArgc, argv);
     EndDisplayGuard();
+    // However this run ends, the name is let go before the toolkit is torn
+    // down: from then on nothing could answer a start that asks.
+    struct ReleaseOnExit {
+        InstanceClaim& claim;
+        ~ReleaseOnExit() { claim.release(); }
+    } releaseOnExit{claim};
     LoadToolkitTranslation(app);
     if (claim.state() == InstanceClaim::State::Unavailable)
         std::fprintf(stderr, "varnel: one window per user cannot be kept: %s\n",
