@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     // A copy that is closing is waited for, however long its box stays up;
     // a start made from a terminal says so rather than look hung.
     InstanceClaim claim(settings.fileFor(QStringLiteral("Varnel")), ShowRequest::fromEnvironment(),
-                        3000, [&process](qint64 holder) {
+                        3000, [process](qint64 holder) {
                             std::fprintf(stderr, "varnel: waiting for the open copy%s to close\n",
                                          process(holder).c_str());
                         });

@@ -18,8 +18,9 @@ export HOME=$WORK/home XDG_RUNTIME_DIR=$WORK/runtime QT_LINUX_ACCESSIBILITY_ALWA
 install -d -m 0700 "$HOME" "$XDG_RUNTIME_DIR"
 trap 'stop_all; rm -rf "$WORK"' EXIT
 
-# The rows: the call that fails | how strace makes it fail (LOG, JOB and CONF
-# stand for the row's log, program and settings file) | what the user gets.
+# The rows: the call that fails | how strace makes it fail (LOG, JOB, CONF and
+# CP932SO stand for the row's log, program and settings file, and the C
+# library's CP932 converter module) | what the user gets.
 ROWS=(
     "timerfd_create|-e inject=timerfd_create:error=ENOSYS|refused"
     "timerfd_settime, armed once at start|-e inject=timerfd_settime:error=EINVAL:when=1|refused"
@@ -73,7 +74,7 @@ traced_pid() { ps -o pid= --ppid "$APP_PID" | tr -d ' '; } # the program strace 
 box_up() { xdotool search --onlyvisible --name '^Varnel$' >/dev/null 2>&1; }
 shown_window() { # waits for the traced program's window
     local pid
-    wait_for 30 sh -c "[ -n \"\$(ps -o pid= --ppid $APP_PID)\" ]" || return 1
+    wait_for 30 eval '[ -n "$(traced_pid)" ]' || return 1
     pid=$(traced_pid)
     wait_for 30 window_of "$pid"
 }
