@@ -122,9 +122,7 @@ QString StampText(LocalTime t) {
 }
 
 std::optional<LocalTime> ReadTimeOfDay(const QString& text, TimeForm form) {
-    const auto isBlank = [form](QChar c) {
-        return c == QChar(0x20) || (form == TimeForm::Trimmed && c == QChar(0x3000));
-    };
+    const auto isBlank = [](QChar c) { return c == QChar(0x20); };
     qsizetype pos = 0;
     qsizetype end = text.size();
     if (form != TimeForm::Exact) {

@@ -87,7 +87,7 @@ QString StampText(LocalTime t);
 // minute and second 0-59) are the same for all.
 enum class TimeForm {
     Exact,   // exactly "HH:NN" in ASCII digits, as ClockText renders it
-    Trimmed, // the same with blanks (U+0020, U+3000) allowed at both ends
+    Trimmed, // the same with blanks (U+0020) allowed at both ends
     Loose,   // blanks (U+0020) around; hour and minute of one or two digits;
              // an optional ":SS", like a general text-to-time conversion
 };

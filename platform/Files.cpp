@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <iconv.h>
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <utility>
 
 namespace varnel {
 
@@ -102,7 +104,7 @@ bool Cp932Appender::isOwnAppendable(const QString& file) const {
     return errno == ENOENT && ::access(folderName.constData(), W_OK | X_OK) == 0;
 }
 
-QByteArray EncodeCp932(const QString& text) {
+QByteArray EncodeCp932(const QString& text, bool* whole) {
     // The C library's converter, kept once it opens (the log is written from
     // one thread) and reset for each text; one that cannot be had now (no
     // file descriptor, no memory) is asked for again at the next text. A
@@ -113,6 +115,8 @@ QByteArray EncodeCp932(const QString& text) {
         cd = ::iconv_open("CP932", "WCHAR_T");
     std::wstring wide = text.toStdWString();
     QByteArray out(wide.size() * 2, '?'); // two bytes at most a character
+    if (whole)
+        *whole = cd != iconv_t(-1);
     if (cd == iconv_t(-1)) {
         // Meanwhile ASCII, which the code page holds as it is, and "?".
         for (qsizetype i = 0; i < qsizetype(wide.size()); ++i)
@@ -150,7 +154,16 @@ bool Cp932Appender::appendLine(const QString& file, const std::optional<QString>
     if (line) {
         // One write call for the whole line, so that two running copies
         // appending at once never interleave inside a line.
-        const QByteArray bytes = EncodeCp932(*line) + "\r\n";
+        bool whole = true;
+        const QByteArray bytes = EncodeCp932(*line, &whole) + "\r\n";
+        // The C library reads its list of converters once: one it could not
+        // read then never comes back, so the loss is said, once.
+        static bool said = false;
+        if (!whole && !std::exchange(said, true))
+            std::fprintf(stderr,
+                         "varnel: %s: the log cannot be written in its code page (CP932); "
+                         "its Japanese is written as ?\n",
+                         QFile::encodeName(file).constData());
         qsizetype done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(fd, bytes.constData() + done, bytes.size() - done);

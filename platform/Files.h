@@ -86,7 +86,8 @@ public:
 };
 
 // CP932 bytes of `text` (the C library's code page), one "?" for each character
-// the code page cannot hold.
-QByteArray EncodeCp932(const QString& text);
+// the code page cannot hold. Without a converter (`whole` is then false), its
+// ASCII as it is and "?" for the rest.
+QByteArray EncodeCp932(const QString& text, bool* whole = nullptr);
 
 } // namespace varnel

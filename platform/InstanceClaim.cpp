@@ -1,5 +1,7 @@
 #include "platform/InstanceClaim.h"
 
+#include "platform/StopSignals.h"
+
 #include <QCryptographicHash>
 #include <QDBusConnectionInterface>
 #include <QDBusReply>
@@ -13,6 +15,7 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -51,17 +54,12 @@ QString SessionBusAddress() {
                QFile::encodeName(runtime + QStringLiteral("/bus")).toPercentEncoding("/*", "~"));
 }
 
-// The stop signals held back while the claim works, in this thread and in the
-// bus's own, which starts meanwhile; let go (any that came is taken as usual)
-// when the claim is made.
+// The stop signals held back in this thread for as long as it lives: a stop
+// that comes meanwhile waits to be taken (cameWithin), or is taken as usual
+// once they are let go.
 class HeldStops {
 public:
-    HeldStops() {
-        sigemptyset(&stops_);
-        for (const int s : {SIGINT, SIGTERM, SIGHUP})
-            sigaddset(&stops_, s);
-        pthread_sigmask(SIG_BLOCK, &stops_, &before_);
-    }
+    HeldStops() : stops_(StopSignals::Heeded()) { pthread_sigmask(SIG_BLOCK, &stops_, &before_); }
     ~HeldStops() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
     // Whether a stop signal comes within `ms`; it is taken if so.
     bool cameWithin(int ms) const {
@@ -95,7 +93,13 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
                              int patienceMs, const std::function<void(qint64)>& longWait,
                              QObject* parent)
     : QObject(parent), service_(ServiceFor(settingsFile)), bus_(QString()) {
-    const HeldStops stops;
+    {
+        // The bus library's own thread, which a lookup starts, holds the stop
+        // signals back for good; so a stop comes to this thread, which ends
+        // by it at once, or takes it while it waits on a closing copy.
+        const HeldStops starting;
+        QDBusConnection(QStringLiteral("varnel-none"));
+    }
     // A connection of its own, which the bus drops with the name when it ends;
     // served from the moment the name is ours (once the event loop runs).
     const QString address = SessionBusAddress();
@@ -119,6 +123,7 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
     using Names = QDBusConnectionInterface;
     Names* names = bus_.interface();
     QElapsedTimer closingFor;
+    std::optional<HeldStops> stops; // while a closing copy is waited on
     bool saidLong = false;
     bool askedAnother = false;
     const auto holder = [&] {
@@ -142,13 +147,15 @@ InstanceClaim::InstanceClaim(const QString& settingsFile, const ShowRequest& req
             bus_.call(activate, QDBus::Block, int(std::max<qint64>(patience.remainingTime(), 1)));
         if (reply.errorName() == kClosing) {
             patience.setRemainingTime(patienceMs); // it answers: look again shortly
-            if (!closingFor.isValid())
+            if (!closingFor.isValid()) {
                 closingFor.start();
+                stops.emplace();
+            }
             if (!saidLong && closingFor.hasExpired(patienceMs) && longWait) {
                 saidLong = true;
                 longWait(holder());
             }
-            if (stops.cameWithin(100)) {
+            if (stops->cameWithin(100)) {
                 state_ = State::Stopped;
                 return;
             }

@@ -43,8 +43,9 @@ public:
     // asked is asked no more, one that took the name meanwhile is asked once.
     // A closing copy is waited for while it says so: once that wait has taken
     // `patienceMs`, `longWait` is told who it is (0: the bus will not say),
-    // once. SIGINT, SIGTERM or SIGHUP ends that wait at once (Stopped); the
-    // claim holds them back while it works, and lets them go after.
+    // once. A stop signal the process heeds (StopSignals::Heeded) ends that
+    // wait at once (Stopped); at any other moment it ends the process as it
+    // would have anyway.
     explicit InstanceClaim(const QString& settingsFile, const ShowRequest& request = {},
                            int patienceMs = 3000,
                            const std::function<void(qint64 holder)>& longWait = {},

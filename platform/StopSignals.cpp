@@ -23,7 +23,17 @@ void onSignal(int signalNumber) {
 
 } // namespace
 
-StopSignals::StopSignals(QObject* parent) : QObject(parent) {
+sigset_t StopSignals::Heeded() {
+    sigset_t heeded;
+    sigemptyset(&heeded);
+    struct sigaction now = {};
+    for (const int s : kSignals)
+        if (::sigaction(s, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+            sigaddset(&heeded, s);
+    return heeded;
+}
+
+StopSignals::StopSignals(QObject* parent) : QObject(parent), caught_(Heeded()) {
     if (pipeFds[0] < 0 && ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     notifier_ = new QSocketNotifier(pipeFds[0], QSocketNotifier::Read, this);
@@ -33,7 +43,8 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
     for (const int s : kSignals)
-        ::sigaction(s, &action, nullptr);
+        if (sigismember(&caught_, s))
+            ::sigaction(s, &action, nullptr);
     // A closed stdout or stderr (a pipe whose reader went) must not end the
     // program before it has saved and logged its close: writes fail instead.
     ::signal(SIGPIPE, SIG_IGN);
@@ -41,7 +52,8 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent) {
 
 StopSignals::~StopSignals() {
     for (const int s : kSignals)
-        ::signal(s, SIG_DFL);
+        if (sigismember(&caught_, s))
+            ::signal(s, SIG_DFL);
 }
 
 void StopSignals::drain() {

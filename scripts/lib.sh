@@ -4,7 +4,7 @@
 RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libxcb1-dev qt6-wayland qt6-translations-l10n
               fonts-dejavu-core fonts-vlgothic)
 # What the tests without a display need beyond that (./scripts/test --no-desktop).
-CHECK_PACKAGES=(libgtest-dev libsm-dev dbus-daemon desktop-file-utils python3 tzdata procps)
+CHECK_PACKAGES=(libgtest-dev libsm-dev dbus-daemon desktop-file-utils python3 tzdata procps iproute2)
 # What the desktop lanes, the fault table and the run check need besides.
 DESKTOP_PACKAGES=(xvfb xauth xfonts-base xdotool faketime openbox imagemagick x11-utils weston mutter
                   kwin-wayland breeze dbus at-spi2-core python3-pyatspi orca strace

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -70,9 +71,9 @@ int main(int argc, char** argv) {
     }
     QDBusConnection bus = QDBusConnection::sessionBus();
     const QString name = varnel::InstanceClaim::ServiceFor(file);
-    Handover handover(bus, name);
+    std::optional<Handover> handover;
     if (mode == "handover")
-        bus.registerObject(QStringLiteral("/org/varnel/Varnel"), &handover,
+        bus.registerObject(QStringLiteral("/org/varnel/Varnel"), &handover.emplace(bus, name),
                            QDBusConnection::ExportAllSlots);
     say(bus.registerService(name) ? "m" : "x");
     return app.exec();

@@ -9,6 +9,7 @@
 #include "platform/ZoneWatch.h"
 #include "platform/gui/Display.h"
 #include "platform/gui/QtFileDialog.h"
+#include "platform/gui/Translation.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -174,7 +175,7 @@ TEST(Clock, ReadTimeOfDayInEachForm) {
             {"00:00", 0, 0, 0},
             {"23:59", Hms(23, 59, 0), Hms(23, 59, 0), Hms(23, 59, 0)},
             {" 07:30 ", none, Hms(7, 30, 0), Hms(7, 30, 0)},
-            {"\u300007:30\u3000", none, Hms(7, 30, 0), none},
+            {"\u300007:30\u3000", none, none, none},
             {"7:05", none, none, Hms(7, 5, 0)},
             {"07:3", none, none, Hms(7, 3, 0)},
             {"23:59:59", none, none, Hms(23, 59, 59)},
@@ -739,6 +740,33 @@ protected:
     QByteArray address, runtimeBefore;
 };
 
+// The toolkit's own texts in the user's languages: the first of them that
+// it has (in a process of its own, which reads its languages once).
+TEST(ToolkitTranslation, FollowsTheUsersLanguages) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const struct {
+        const char *language, *lang, *cancel;
+    } cases[] = {{"", "ja_JP.UTF-8", "キャンセル"},
+                 {"eo:ja", "en_US.UTF-8", "キャンセル"},
+                 {"", "C.UTF-8", "Cancel"}};
+    for (const auto& c : cases)
+        EXPECT_EXIT(
+            {
+                qputenv("LANGUAGE", c.language);
+                qputenv("LANG", c.lang);
+                qunsetenv("LC_ALL");
+                qunsetenv("LC_MESSAGES");
+                int argc = 0;
+                QCoreApplication app(argc, nullptr);
+                LoadToolkitTranslation(app);
+                const QString shown = QCoreApplication::translate("QPlatformTheme", "Cancel");
+                std::fprintf(stderr, "%s\n", qPrintable(shown));
+                std::exit(shown == QString::fromUtf8(c.cancel) ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), "")
+            << c.language << " " << c.lang;
+}
+
 // A stopped owner is reported, one killed while asked taken over; an owner
 // that serves answers with the second start's tokens, and opens no files.
 TEST_F(ClaimBus, AStartIsAnsweredOrFindsTheOwnerSilent) {
@@ -813,10 +841,10 @@ TEST_F(ClaimBus, ABusThatHidesTheOwnerStillHandsOver) {
     EXPECT_LT(asked.elapsed(), 1000);
 }
 
-// Closing: its box comes forward once for the start, which waits for the
+// Closing: its box comes forward once for each start, which waits for the
 // name however long the box stays up, says once that it waits (after its
 // patience, never "does not answer"), and takes the name once the closing
-// copy is gone.
+// copy is gone; or ends at once, asked to stop.
 TEST_F(ClaimBus, AClosingOwnerIsWaitedFor) {
     int argc = 0;
     QCoreApplication app(argc, nullptr);
@@ -825,19 +853,40 @@ TEST_F(ClaimBus, AClosingOwnerIsWaitedFor) {
     int shown = 0;
     first->serve([&](const ShowRequest&) { ++shown; });
     first->closing();
+    // A stop signal while a start waits ends that wait at once.
+    std::atomic<qint64> stopAt = 0;
+    QElapsedTimer since;
+    since.start();
+    std::future<Outcome> stopped = Start(file(), {}, 300, [&](qint64) {
+        stopAt = since.elapsed();
+        ::raise(SIGTERM);
+    });
+    EXPECT_TRUE(ServeUntil([&] { return Done(stopped); }, 5000));
+    EXPECT_EQ(Served(std::move(stopped)).first, S::Stopped);
+    EXPECT_LT(since.elapsed() - stopAt, 500);
+    EXPECT_EQ(shown, 1);
+    // One the process was started ignoring (nohup) stays ignored.
+    struct sigaction ignore = {}, before = {};
+    ignore.sa_handler = SIG_IGN;
+    ::sigaction(SIGHUP, &ignore, &before);
     std::atomic<int> said = 0;
-    std::atomic<qint64> saidOf = 0;
+    std::atomic<qint64> saidOf = 0, saidAt = 0;
+    since.restart();
     std::future<Outcome> next = Start(file(), {}, 300, [&](qint64 holder) {
         ++said;
         saidOf = holder;
+        saidAt = since.elapsed();
+        ::raise(SIGHUP);
     });
-    EXPECT_TRUE(ServeUntil([&] { return shown == 1; }, 5000));
+    EXPECT_TRUE(ServeUntil([&] { return shown == 2; }, 5000));
     // The box held up for several times the patience: many polls.
-    ServeUntil([&] { return shown > 1 || Done(next); }, 1500);
-    EXPECT_EQ(shown, 1);
+    ServeUntil([&] { return shown > 2 || Done(next); }, 1500);
+    ::sigaction(SIGHUP, &before, nullptr);
+    EXPECT_EQ(shown, 2);
     EXPECT_FALSE(Done(next));
     EXPECT_EQ(said, 1);
     EXPECT_EQ(saidOf, ::getpid());
+    EXPECT_GE(saidAt, 300); // said once its patience is spent, not before
     // Let go once its window has gone, before the process ends.
     first->release();
     const bool taken = ServeUntil([&] { return Done(next); }, 10000);

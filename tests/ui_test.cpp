@@ -46,43 +46,47 @@ QString AsRead(const QString& tip) {
     return shown.toPlainText();
 }
 
-// The columns where a grab of `label` differs from a grab of it empty: where
-// its text is drawn, or {width, -1} when it is not.
-std::pair<int, int> InkColumns(QLabel* label) {
+// The device pixels where a grab of `label` differs from a grab of it empty:
+// where its text is drawn (empty when it is not).
+QRect Ink(QLabel* label) {
     const QImage drawn = label->grab().toImage();
     const QString text = label->text();
     label->setText(QString());
     const QImage blank = label->grab().toImage();
     label->setText(text);
-    std::pair<int, int> ink = {drawn.width(), -1};
+    QRect ink;
     for (int y = 0; y < drawn.height(); ++y)
         for (int x = 0; x < drawn.width(); ++x)
             if (drawn.pixel(x, y) != blank.pixel(x, y))
-                ink = {std::min(ink.first, x), std::max(ink.second, x)};
+                ink |= QRect(x, y, 1, 1);
     return ink;
 }
 
 // Whether a value box shows its text whole, inside its frame: drawn where the
-// same text is drawn in a label with room to spare (nothing of it cut), and
-// none of it on the frame or past it.
+// same text is drawn in a label with room to spare on every side (nothing of
+// it cut), and none of it on the frame's sides or past them.
 bool InkInside(QLabel* box) {
+    constexpr int spare = 8; // logical pixels above and below, whole at 1, 1.25 and 1.75
     QLabel roomy(box->text());
     roomy.setFont(box->font());
     roomy.setTextFormat(box->textFormat());
     roomy.setAlignment(box->alignment());
-    roomy.setContentsMargins(box->contentsMargins());
+    roomy.setContentsMargins(box->contentsMargins().left(), 0, box->contentsMargins().right(), 0);
+    roomy.setMargin(box->margin());
     roomy.setIndent(box->indent());
-    roomy.resize(box->width() * 4, box->height());
-    const std::pair<int, int> ink = InkColumns(box);
-    const std::pair<int, int> whole = InkColumns(&roomy);
-    const int width = box->grab().width();
-    // Its line, in the margins.
-    const int frame = qCeil(box->contentsMargins().left() * box->devicePixelRatioF());
+    roomy.resize(box->width() * 4, box->height() + 2 * spare);
+    const QRect ink = Ink(box);
+    const qreal dpr = box->devicePixelRatioF();
+    const QRect whole = Ink(&roomy).translated(0, -qRound(spare * dpr));
+    // Its line, one pixel wide, left and right (a large font's descenders may
+    // touch the bottom line, drawn whole).
+    const int left = qCeil(dpr), right = qFloor((box->width() - 1) * dpr) - 1;
     const bool inside =
-        ink.second >= 0 && ink == whole && ink.first >= frame && ink.second < width - frame;
+        !ink.isEmpty() && ink == whole && ink.left() >= left && ink.right() <= right;
     if (!inside)
-        qWarning("%s: drawn from %d to %d of %d, whole from %d to %d", qPrintable(box->text()),
-                 ink.first, ink.second, width, whole.first, whole.second);
+        qWarning("%s: drawn at %d,%d to %d,%d, whole at %d,%d to %d,%d, room %d to %d",
+                 qPrintable(box->text()), ink.left(), ink.top(), ink.right(), ink.bottom(),
+                 whole.left(), whole.top(), whole.right(), whole.bottom(), left, right);
     return inside;
 }
 
@@ -369,6 +373,10 @@ private slots:
                                      << "@a folder with a long name/and another below it/job.sh"
                                      << "07:30"
                                      << "";
+        QTest::newRow("a path with double blanks") << "07:30"
+                                                   << "@a  b.sh"
+                                                   << "07:30"
+                                                   << "";
         QTest::newRow("a path that looks like markup") << "07:30"
                                                        << "@a<b>c&lt;"
                                                        << "07:30"
@@ -427,7 +435,8 @@ private slots:
         // in view; the tooltip, and what a screen reader reads, are whole.
         QLabel* shownFile = control<QLabel>("lblFile");
         QVERIFY(shownFile->text() == file || shownFile->text().contains(QChar(0x2026)));
-        QVERIFY(shownFile->text().endsWith(QFileInfo(file).fileName()));
+        QVERIFY2(shownFile->text().endsWith(QFileInfo(file).fileName()),
+                 qPrintable(shownFile->text()));
         QCOMPARE(AsRead(shownFile->toolTip()), file);
         QCOMPARE(control<QLabel>("lblTime")->accessibleDescription(), armedTime);
         QCOMPARE(shownFile->accessibleDescription(), file);
@@ -449,7 +458,10 @@ private slots:
     // each edge of the armed values' frames shows where it should, and the
     // values are drawn whole inside them: long paths of many widths too.
     void armedValuesAreFramedWholeAtAnyScale() {
-        store(QStringLiteral("07:30"), launchable);
+        // Paths named from the program's folder, so that the texts drawn are
+        // the same in every run.
+        QVERIFY(QDir::setCurrent(programDir->path()));
+        store(QStringLiteral("07:30"), QFileInfo(launchable).fileName());
         open();
         button("cmdStart")->click();
         const QImage shot = window->grab().toImage();
@@ -469,22 +481,30 @@ private slots:
             QVERIFY2(edge(mid.x(), qRound(r.bottom()) - 1, 0, 1), name);
             QVERIFY2(InkInside(control<QLabel>(name)), name);
         }
-        // Paths of many widths, some of which fill the box to the pixel.
+        // Paths of many widths, some of which fill the box to the pixel; and
+        // letters that reach below the line.
         QLabel* shownFile = control<QLabel>("lblFile");
-        for (int folder = 0; folder < 4; ++folder) {
-            const QString dir = programDir->filePath(QStringLiteral("x").repeated(30 + folder));
-            QVERIFY(QDir().mkpath(dir));
-            for (int wide = 0; wide < 10; ++wide) {
-                for (int narrow = 0; narrow < 7; ++narrow) {
-                    const QString path = dir + "/" + QStringLiteral("W").repeated(wide) +
-                                         QStringLiteral("i").repeated(narrow) + ".sh";
-                    QVERIFY(WriteAll(path, "x"));
-                    button("cmdStop")->click();
-                    txtFile()->setText(path);
-                    button("cmdStart")->click();
-                    QVERIFY2(InkInside(shownFile), qPrintable(path));
-                }
-            }
+        const int points = shownFile->font().pointSize();
+        QList<std::pair<QString, int>> paths = {
+            {"ui_test-ctuToQ/" + QStringLiteral("x").repeated(31) + "/WWWWWWWi.sh", points},
+            {"gjy/jpgqy.sh", 10}, // at the sizes of the desktops' own fonts
+            {"gjy/jpgqy.sh", 11}};
+        for (int folder = 0; folder < 4; ++folder)
+            for (int wide = 0; wide < 10; ++wide)
+                for (int narrow = 0; narrow < 7; ++narrow)
+                    paths.append({"tmp/ui_test-" + QStringLiteral("x").repeated(30 + folder) + "/" +
+                                      QStringLiteral("W").repeated(wide) +
+                                      QStringLiteral("i").repeated(narrow) + ".sh",
+                                  points});
+        for (const auto& [path, size] : paths) {
+            QVERIFY(QDir().mkpath(QFileInfo(path).path()) && WriteAll(path, "x"));
+            QFont font = shownFile->font();
+            font.setPointSize(size);
+            shownFile->setFont(font);
+            button("cmdStop")->click();
+            txtFile()->setText(path);
+            button("cmdStart")->click();
+            QVERIFY2(InkInside(shownFile), qPrintable(path));
         }
     }
 
@@ -732,6 +752,31 @@ private slots:
         QCOMPARE(txtTime()->text(), QString(after).remove('|'));
         QCOMPARE(txtTime()->cursorPosition(), after.indexOf('|'));
         QVERIFY(txtTime()->inputMethodHints() & Qt::ImhTime);
+    }
+
+    // A time folded as it is typed, or committed, is undone and redone with
+    // the edit it came with, as in any field.
+    void aFoldedTimeIsUndoneWithItsEdit() {
+        open();
+        txtTime()->setFocus();
+        QTest::keyClicks(txtTime(), "12:00");
+        txtTime()->selectAll();
+        for (const QChar c : QStringLiteral("０７：３０")) {
+            QKeyEvent key(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(txtTime(), &key);
+        }
+        QCOMPARE(txtTime()->text(), QStringLiteral("07:30"));
+        txtTime()->selectAll();
+        QInputMethodEvent committed;
+        committed.setCommitString(QStringLiteral("０８：１５"));
+        QApplication::sendEvent(txtTime(), &committed);
+        QCOMPARE(txtTime()->text(), QStringLiteral("08:15"));
+        for (const char* shown : {"07:30", "12:00"}) {
+            QTest::keySequence(txtTime(), QKeySequence::Undo);
+            QCOMPARE(txtTime()->text(), QString::fromLatin1(shown));
+        }
+        QTest::keySequence(txtTime(), QKeySequence::Redo);
+        QCOMPARE(txtTime()->text(), QStringLiteral("07:30"));
     }
 
     void chooserTakesTheChosenFileAtOnce() {

@@ -61,7 +61,24 @@ void TextBox::keyPressEvent(QKeyEvent* event) {
             return;
         }
     }
+    if (fold && fold(event->text()) != event->text()) {
+        QKeyEvent folded(event->type(), event->key(), event->modifiers(), fold(event->text()),
+                         event->isAutoRepeat(), event->count());
+        QLineEdit::keyPressEvent(&folded);
+        event->setAccepted(folded.isAccepted());
+        return;
+    }
     QLineEdit::keyPressEvent(event);
+}
+
+void TextBox::inputMethodEvent(QInputMethodEvent* event) {
+    if (!fold || fold(event->commitString()) == event->commitString())
+        return QLineEdit::inputMethodEvent(event);
+    QInputMethodEvent folded(event->preeditString(), event->attributes());
+    folded.setCommitString(fold(event->commitString()), event->replacementStart(),
+                           event->replacementLength());
+    QLineEdit::inputMethodEvent(&folded);
+    event->setAccepted(folded.isAccepted());
 }
 
 void TextBox::mouseReleaseEvent(QMouseEvent* event) {
@@ -82,15 +99,19 @@ QValidator::State TimeTextFolder::validate(QString& input, int&) const {
     return Acceptable;
 }
 
-void ValueBox::paintEvent(QPaintEvent* event) {
+void ValueBox::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QStyleOptionFrame frame;
     frame.initFrom(this);
     frame.lineWidth = 1;
     frame.state |= QStyle::State_Sunken | QStyle::State_ReadOnly;
     style()->drawPrimitive(QStyle::PE_FrameLineEdit, &frame, &painter, this);
-    painter.end();
-    QLabel::paintEvent(event);
+    // The text after its indent, never clipped to its room: a text that
+    // fills the room to the pixel keeps the soft edges of its first and last
+    // letters, and a tall one its descenders, on the box's own margins.
+    const QRect room = contentsRect().adjusted(indent(), 0, 0, 0);
+    style()->drawItemText(&painter, room, int(alignment()) | Qt::TextDontClip, palette(),
+                          isEnabled(), text(), foregroundRole());
 }
 
 } // namespace varnel

@@ -18,6 +18,9 @@ public:
     std::function<void()> onGotFocus;
     std::function<void(int& keyCode)> onKeyPress;
     std::function<void()> onDblClick;
+    // Rewrites typed text, and text an input method commits, before the
+    // field takes it in, so that the edit is undone as the user made it.
+    std::function<QString(QString)> fold;
 
     // Moves the focus here for the program (after a box, at Stop): an entry
     // like any other, also when the field had the focus before the box took
@@ -28,6 +31,7 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
@@ -41,9 +45,11 @@ private:
     bool enterPending_ = false;
 };
 
-// Keeps a time field in ASCII as text lands in it (typed, committed by an
-// input method, pasted): full-width digits, colon and blanks become their
-// ASCII forms, the caret where it was. It refuses nothing; 開始 checks.
+// Keeps a time field in ASCII as text lands in it: full-width digits, colon
+// and blanks become their ASCII forms, the caret where it was. It refuses
+// nothing; 開始 checks. Typed and committed text comes folded already
+// (TextBox::fold); what it rewrites (pasted, dropped) the toolkit takes as a
+// new text, without the edits before it to undo.
 class TimeTextFolder final : public QValidator {
     Q_OBJECT
 public:
@@ -52,7 +58,8 @@ public:
 };
 
 // A value shown, not edited, framed as the style frames a text box: whole at
-// every scale, where a frame panel loses edges at 125 % and 175 %.
+// every scale, where a frame panel loses edges at 125 % and 175 %. Its plain
+// text is drawn aligned left, after its indent.
 class ValueBox final : public QLabel {
     Q_OBJECT
 public:

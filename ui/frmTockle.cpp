@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QTextDocument>
 
 // The icons are built into this library; a program linking it statically
 // must still register them before use.
@@ -47,10 +48,9 @@ QLabel* makeValue(QWidget* panel, const QString& name, QRect geometry) {
     label->setObjectName(name);
     label->setTextFormat(Qt::PlainText); // a path such as /opt/a<b>c is shown as it is
     label->setGeometry(geometry);
-    // The text inside the frame's line on the left and right, and the whole
-    // height to draw in: a text taller than its room is clipped, and at 125 %
-    // a clip loses the first column of its ink.
-    label->setContentsMargins(1, 0, 1, 0);
+    // The text inside the frame's line on the left and right, centred in the
+    // whole height.
+    label->setContentsMargins(1, 0, 2, 0);
     label->setIndent(2);
     return label;
 }
@@ -96,6 +96,7 @@ frmTockle::frmTockle(const Services& services, QWidget* parent)
     txtTime = makeTextBox(picInput, QStringLiteral("txtTime"), QRect(64, 8, 53, 18));
     // A time typed with a Japanese input method on lands in ASCII; the input
     // method is told that the field wants a time.
+    txtTime->fold = FoldTimeText;
     txtTime->setValidator(new TimeTextFolder(txtTime));
     txtTime->setInputMethodHints(Qt::ImhTime | Qt::ImhPreferNumbers);
     cmdTimeDown = makeButton(picInput, QStringLiteral("cmdTimeDown"), QStringLiteral("▼"),
@@ -230,10 +231,10 @@ void frmTockle::cmdStart_Click() {
     // A long path keeps the program's name in view: cut in the middle to the
     // room the label draws in (inside its frame, after its indent), whole in
     // its tooltip, which shows it as plain text as the label does.
-    lblFile->setText(lblFile->fontMetrics().elidedText(
-        state_.LaunchFile, Qt::ElideMiddle, lblFile->contentsRect().width() - lblFile->indent()));
-    lblFile->setToolTip(
-        QStringLiteral("<p style='white-space:pre'>%1</p>").arg(state_.LaunchFile.toHtmlEscaped()));
+    lblFile->setText(QFontMetricsF(lblFile->font())
+                         .elidedText(state_.LaunchFile, Qt::ElideMiddle,
+                                     lblFile->contentsRect().width() - lblFile->indent()));
+    lblFile->setToolTip(Qt::convertFromPlainText(state_.LaunchFile, Qt::WhiteSpacePre));
     // Named by their captions, the values are what a screen reader reads next.
     lblTime->setAccessibleDescription(state_.LaunchTime);
     lblFile->setAccessibleDescription(state_.LaunchFile);

@@ -15,6 +15,7 @@
 #include "ui/frmTockle.h"
 
 #include <QApplication>
+#include <QScopeGuard>
 
 #include <cstdio>
 #include <cstring>
@@ -64,10 +65,7 @@ int main(int argc, char** argv) {
     EndDisplayGuard();
     // However this run ends, the name is let go before the toolkit is torn
     // down: from then on nothing could answer a start that asks.
-    struct ReleaseOnExit {
-        InstanceClaim& claim;
-        ~ReleaseOnExit() { claim.release(); }
-    } releaseOnExit{claim};
+    const auto releaseOnExit = qScopeGuard([&claim] { claim.release(); });
     LoadToolkitTranslation(app);
     if (claim.state() == InstanceClaim::State::Unavailable)
         std::fprintf(stderr, "varnel: one window per user cannot be kept: %s\n",

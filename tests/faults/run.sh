@@ -18,9 +18,9 @@ export HOME=$WORK/home XDG_RUNTIME_DIR=$WORK/runtime QT_LINUX_ACCESSIBILITY_ALWA
 install -d -m 0700 "$HOME" "$XDG_RUNTIME_DIR"
 trap 'stop_all; rm -rf "$WORK"' EXIT
 
-# The rows: the call that fails | how strace makes it fail (LOG, JOB, CONF and
-# CP932SO stand for the row's log, program and settings file, and the C
-# library's CP932 converter module) | what the user gets.
+# The rows: the call that fails | how strace makes it fail (LOG, JOB, CONF,
+# CP932SO and GCONV stand for the row's log, program and settings file, the C
+# library's CP932 converter module and its folder) | what the user gets.
 ROWS=(
     "timerfd_create|-e inject=timerfd_create:error=ENOSYS|refused"
     "timerfd_settime, armed once at start|-e inject=timerfd_settime:error=EINVAL:when=1|refused"
@@ -32,6 +32,7 @@ ROWS=(
     "write to the log, ENOSPC|-P LOG -e inject=write:error=ENOSPC|launches"
     "write to the log, EACCES|-P LOG -e inject=write:error=EACCES|launches"
     "openat of the C library's CP932 converter, at the first line|-P CP932SO -e inject=openat:error=EMFILE:when=1|asciifirst"
+    "openat of the C library's list of converters, every time|-P GCONV/gconv-modules.cache -P GCONV/gconv-modules -P GCONV/gconv-modules.d -e inject=openat:error=EMFILE|nocodepage"
     "linkat and renameat2, saving the settings|-P CONF -e inject=linkat,renameat2,rename:error=EROFS|savebox"
     "execve of the program, in the started child|-P JOB -e inject=execve:error=EACCES|failline"
 )
@@ -42,7 +43,8 @@ declare -A SAYS=(
     [ontime]="the program is launched at its minute all the same (the clock is read again and the timer aimed anew)"
     [unclaimed]="standard error says why there is no one-window claim; the window opens"
     [launches]="the window opens and the program is launched at its minute; nothing is shown, the lines are lost"
-    [asciifirst]="that line is written with its ASCII as it is and \`?\` for the rest; the converter is asked for again at the next line, and every later line is whole"
+    [asciifirst]="that line is written with its ASCII as it is and \`?\` for the rest, and standard error says \`varnel: LOG: the log cannot be written in its code page (CP932); …\` once; the converter is asked for again at the next line, and every later line is whole"
+    [nocodepage]="every line is written with its ASCII as it is and \`?\` for the rest, and standard error says so once, naming the log; the program is launched at its minute"
     [savebox]="at close the box 設定内容の保存に失敗しました。; the closing line is written; a start while the box is up brings it forward, says \`varnel: waiting for the open copy (process N) to close\` after three seconds and opens its own window once the box is answered (a stop signal ends that wait, status 1)"
     [failline]="\`×起動失敗（…）：\` lines in the log; nothing is shown; the window stays armed"
 )
@@ -174,6 +176,21 @@ check_asciifirst() {
     head -n 1 "$d/prog/Varnel.LOG" | grep -qxE "\?{6}[0-9/]{10} [0-9:]{8}\?{10}07:29 \? $d/prog"$'\r' ||
         fail "the first line: $(head -n 1 "$d/prog/Varnel.LOG")" || return 1
     log_has "$d" "パラメータ設定　07:30 － $d/job.sh" || fail "log: $(log_text "$d")" || return 1
+    grep -qF "varnel: $d/prog/Varnel.LOG: the log cannot be written" "$d/stderr" ||
+        fail "said: $(cat "$d/stderr")" || return 1
+}
+
+check_nocodepage() {
+    local d=$1
+    make_recorder "$d/job.sh" "$d/runs"
+    shown_window "$d" || fail "no window" || return 1
+    arm_window "07:30" "$d/job.sh"
+    wait_for 60 test -s "$d/runs" || fail "not launched: $(log_text "$d")" || return 1
+    wait_for 10 grep -qE "^\?{6}[0-9/]{10} [0-9:]{8}\?{2}$d/job.sh"$'\r$' "$d/prog/Varnel.LOG" ||
+        fail "the launch line: $(cat "$d/prog/Varnel.LOG")" || return 1
+    [ "$(grep -c "cannot be written in its code page" "$d/stderr")" -eq 1 ] &&
+        grep -qF "varnel: $d/prog/Varnel.LOG: the log cannot be written" "$d/stderr" ||
+        fail "said: $(cat "$d/stderr")" || return 1
 }
 
 check_failline() {
@@ -211,8 +228,9 @@ for row in "${ROWS[@]}"; do
     args=${args//JOB/$d/job.sh}
     args=${args//CONF/$d/config/Varnel/Varnel.conf}
     args=${args//CP932SO/$(dpkg -L libc6 | grep -m 1 '/gconv/CP932\.so$')}
+    args=${args//GCONV/$(dirname "$(dpkg -L libc6 | grep -m 1 '/gconv/CP932\.so$')")}
     OFFSET=
-    [[ $outcome = launches || $outcome = failline || $outcome = ontime || $outcome = asciifirst ]] &&
+    [[ $outcome =~ ^(launches|failline|ontime|asciifirst|nocodepage)$ ]] &&
         OFFSET=$(offset_to 07:29:40)
     # shellcheck disable=SC2086 # the injection is words
     run_traced "$d" "$OFFSET" $args
