@@ -1,5 +1,7 @@
 #include "platform/Files.h"
 
+#include "platform/Messages.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -160,10 +162,9 @@ bool Cp932Appender::appendLine(const QString& file, const std::optional<QString>
         // read then never comes back, so the loss is said, once.
         static bool said = false;
         if (!whole && !std::exchange(said, true))
-            std::fprintf(stderr,
-                         "varnel: %s: the log cannot be written in its code page (CP932); "
-                         "its Japanese is written as ?\n",
-                         QFile::encodeName(file).constData());
+            Messages::say(Messages::tr("varnel: %1: the log cannot be written in its code page "
+                                       "(CP932); its Japanese is written as ?")
+                              .arg(file));
         qsizetype done = 0;
         while (done < bytes.size()) {
             const ssize_t n = ::write(fd, bytes.constData() + done, bytes.size() - done);

@@ -1,8 +1,8 @@
 # Shared by the scripts: installs the Debian packages a fresh machine lacks.
 
 # Packages needed to build and run the program.
-RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev libxcb1-dev qt6-wayland qt6-translations-l10n
-              fonts-dejavu-core fonts-vlgothic)
+RUN_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-l10n-tools libxcb1-dev qt6-wayland
+              qt6-translations-l10n fonts-dejavu-core fonts-vlgothic)
 # What the tests without a display need beyond that (./scripts/test --no-desktop).
 CHECK_PACKAGES=(libgtest-dev libsm-dev dbus-daemon desktop-file-utils python3 tzdata procps iproute2)
 # What the desktop lanes, the fault table and the run check need besides.
@@ -10,7 +10,7 @@ DESKTOP_PACKAGES=(xvfb xauth xfonts-base xdotool faketime openbox imagemagick x1
                   kwin-wayland breeze dbus at-spi2-core python3-pyatspi orca strace
                   ibus ibus-anthy python3-gi gir1.2-ibus-1.0 locales)
 # What building and checking the Debian package needs.
-PACKAGE_PACKAGES=(dpkg-dev debhelper fakeroot lintian appstream)
+PACKAGE_PACKAGES=(dpkg-dev debhelper fakeroot lintian appstream appstream-compose locales man-db)
 
 ensure_packages() {
     local missing=()

@@ -4,14 +4,19 @@
 #include "TempDir.h"
 #include "platform/gui/QtFileDialog.h"
 #include "platform/gui/QtMessageBox.h"
+#include "platform/gui/Translation.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QSettings>
+#include <QTreeView>
 #include <QtTest>
 
+#include <algorithm>
 #include <functional>
 #include <sys/stat.h>
 
@@ -113,6 +118,48 @@ private slots:
         });
         QCOMPARE(chooser.openFile(kFilter, 2, dir.filePath("gone.sh")), std::nullopt);
         QVERIFY(answered);
+    }
+
+    // In Japanese, the detail view the chooser opens in holds its headers and
+    // its values whole: a size in バイト, a type such as シェルスクリプト, a
+    // folder name of ordinary length.
+    void japaneseColumnsHoldTheirTexts() {
+        if (QLocale::system().language() != QLocale::Japanese)
+            QSKIP("for a Japanese locale: the chooser_test_ja runs");
+        LoadToolkitTranslation(*QCoreApplication::instance());
+        // As a first chooser in a new account: no widths kept from before.
+        QSettings(QSettings::UserScope, QStringLiteral("QtProject")).remove("FileDialog");
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("毎日の定期実行スクリプト置き場")));
+        QVERIFY(WriteAll(dir.filePath("run.sh"), "#!/bin/sh\n"));
+        QtFileDialog chooser;
+        QString narrow = QStringLiteral("not shown");
+        WhenShown([&](QFileDialog* dialog) {
+            auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+            QVERIFY(tree && tree->isVisible());
+            const auto fits = [&] {
+                QHeaderView* header = tree->header();
+                const QAbstractItemView* view = tree;
+                narrow.clear();
+                if (tree->model()->rowCount(tree->rootIndex()) != 2)
+                    narrow = QStringLiteral("not read");
+                for (int column = 0; column < header->count(); ++column) {
+                    const int wanted =
+                        std::max(view->sizeHintForColumn(column), header->sectionSizeHint(column));
+                    if (header->sectionSize(column) < wanted)
+                        narrow +=
+                            QStringLiteral(" column %1 (%2): %3 < %4")
+                                .arg(column)
+                                .arg(tree->model()->headerData(column, Qt::Horizontal).toString())
+                                .arg(header->sectionSize(column))
+                                .arg(wanted);
+                }
+                return narrow.isEmpty();
+            };
+            QTRY_VERIFY2(fits(), qPrintable(narrow));
+        });
+        QCOMPARE(chooser.openFile(kFilter, 1, dir.path()), std::nullopt);
+        QVERIFY2(narrow.isEmpty(), qPrintable(narrow));
     }
 
     // The message box belongs to the window as the chooser does.

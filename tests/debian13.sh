@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The tests that need no display (warnings as errors, sanitizers) and the
-# package with lintian, on Debian 13, in a root of its own made with
-# mmdebstrap from the mirror this machine's apt uses. The root is kept
-# between runs (VARNEL_DEBIAN13_ROOT, /var/cache/varnel/debian13 by default)
-# and made again when it is missing or broken; each run gets a clean copy of
+# The tests that need no display (warnings as errors, sanitizers), the
+# package with lintian and its composed catalogue, on Debian 13, in a root of
+# its own made with mmdebstrap from the mirror this machine's apt uses. The
+# root is kept between runs (VARNEL_DEBIAN13_ROOT, /var/cache/varnel/debian13
+# by default) and made again when it is missing or broken; each run gets a clean copy of
 # the tree.
 #
 #   tests/debian13.sh SOURCE_DIR
@@ -86,5 +86,8 @@ begin "the package"
 inside 'cd /work/varnel && ./scripts/package'
 begin "lintian"
 inside 'cd /work/varnel && lintian --fail-on error,warning build/package/varnel_*.deb'
+begin "the catalogue"
+inside 'cd /work/varnel && bash tests/catalogue.sh build/package/varnel_*.deb'
 begin done
-echo "ok: debian13: the tests without a display, the package and lintian pass on Debian 13"
+echo "ok: debian13: the tests without a display, the package, lintian and the catalogue pass on" \
+    "Debian 13"

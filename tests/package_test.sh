@@ -28,7 +28,7 @@ echo "ok: lintian passes $(basename "$deb")"
 # The files.
 listing=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')
 for f in /usr/bin/varnel /usr/share/applications/$app_id.desktop \
-    /usr/share/metainfo/$app_id.metainfo.xml /usr/share/man/man1/varnel.1.gz \
+    /usr/share/metainfo/$app_id.metainfo.xml /usr/share/man/{,ja/}man1/varnel.1.gz \
     /usr/share/doc/varnel/copyright /usr/share/icons/hicolor/{16x16,32x32,48x48,128x128}/apps/$app_id.png; do
     grep -qx -- "$f" <<<"$listing" || fail "the package lacks $f"
 done
@@ -49,6 +49,8 @@ desktop-file-validate "$work/root/usr/share/applications/$app_id.desktop" || fai
 appstreamcli validate --no-net "$work/root/usr/share/metainfo/$app_id.metainfo.xml" >/dev/null ||
     fail "AppStream metadata"
 echo "ok: the files, the menu entry and the metadata"
+# Before the package is installed, so that only the catalogue can find it.
+"${sudo[@]}" bash tests/catalogue.sh "$deb"
 
 # One version: CMake's, the package's, the changelog's and the metadata's.
 version=$(sed -n 's/^project(varnel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -82,6 +84,16 @@ iconv -f CP932 "$state/Varnel.LOG" | grep -q 'プログラム終了　' || fail 
 [ "$(stat -c %a "$state")" = 700 ] && [ "$(stat -c %a "$home/.local/state")" = 700 ] ||
     fail "the state folders are not private"
 echo "ok: installed, and an ordinary user's log is in ~/.local/state/Varnel"
+
+# The manual in English and in Japanese, as man finds them, without a word
+# from groff.
+for lang in "C|User Commands" "ja|ユーザーコマンド"; do
+    IFS='|' read -r lang heading <<<"$lang"
+    said=$(LANG=C.UTF-8 MANWIDTH=80 man --warnings -L "$lang" varnel 2>&1) || fail "man -L $lang varnel"
+    grep -q "^VARNEL(1) .*$heading" <<<"$said" && ! grep -q 'troff' <<<"$said" ||
+        fail "man -L $lang varnel: $said"
+done
+echo "ok: man -L ja varnel shows the Japanese manual, and the English one is there too"
 
 # Purged: nothing of the package is left.
 "${sudo[@]}" apt-get purge -y -q varnel >/dev/null

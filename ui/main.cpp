@@ -3,6 +3,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/InstanceClaim.h"
+#include "platform/Messages.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
 #include "platform/StopSignals.h"
@@ -12,19 +13,18 @@
 #include "platform/gui/QtFileDialog.h"
 #include "platform/gui/QtMessageBox.h"
 #include "platform/gui/Translation.h"
+#include "ui/CommandLine.h"
 #include "ui/frmTockle.h"
 
 #include <QApplication>
 #include <QScopeGuard>
 
-#include <cstdio>
 #include <cstring>
-#include <string>
 
 int main(int argc, char** argv) {
     using namespace varnel;
-    // The program takes nothing on its command line.
-    int qtArgc = argc > 0 ? 1 : 0;
+    if (const auto status = AnswerCommandLine(argc, argv))
+        return *status;
 
     // One window per settings file: a copy started while another is open
     // hands its launcher's token over and leaves once that copy has shown its
@@ -32,26 +32,27 @@ int main(int argc, char** argv) {
     // toolkit, which would take the token).
     IniSettingsBackend settings;
     const auto process = [](qint64 holder) {
-        return holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string();
+        return holder > 0 ? Messages::tr(" (process %1)").arg(holder) : QString();
     };
     // A copy that is closing is waited for, however long its box stays up;
     // a start made from a terminal says so rather than look hung.
-    InstanceClaim claim(settings.fileFor(QStringLiteral("Varnel")), ShowRequest::fromEnvironment(),
-                        3000, [process](qint64 holder) {
-                            std::fprintf(stderr, "varnel: waiting for the open copy%s to close\n",
-                                         process(holder).c_str());
-                        });
+    InstanceClaim claim(
+        settings.fileFor(QStringLiteral("Varnel")), ShowRequest::fromEnvironment(), 3000,
+        [process](qint64 holder) {
+            Messages::say(
+                Messages::tr("varnel: waiting for the open copy%1 to close").arg(process(holder)));
+        });
     switch (claim.state()) {
     case InstanceClaim::State::Shown:
-        std::fprintf(stderr, "Varnel is already open%s\n", process(claim.holder()).c_str());
+        Messages::say(Messages::tr("Varnel is already open%1").arg(process(claim.holder())));
         return 0;
     case InstanceClaim::State::Silent:
-        std::fprintf(stderr, "varnel: the open copy%s does not answer\n",
-                     process(claim.holder()).c_str());
+        Messages::say(
+            Messages::tr("varnel: the open copy%1 does not answer").arg(process(claim.holder())));
         return 1;
     case InstanceClaim::State::Refused:
-        std::fprintf(stderr, "varnel: the open copy%s answered: %s\n",
-                     process(claim.holder()).c_str(), qPrintable(claim.problem()));
+        Messages::say(Messages::tr("varnel: the open copy%1 answered: %2")
+                          .arg(process(claim.holder()), claim.problem()));
         return 1;
     case InstanceClaim::State::Stopped: // asked to stop while it waited
         return 1;
@@ -61,15 +62,15 @@ int main(int argc, char** argv) {
     }
 
     BeginDisplayGuard();
-    QApplication app(qtArgc, argv);
+    QApplication app(argc, argv);
     EndDisplayGuard();
     // However this run ends, the name is let go before the toolkit is torn
     // down: from then on nothing could answer a start that asks.
     const auto releaseOnExit = qScopeGuard([&claim] { claim.release(); });
     LoadToolkitTranslation(app);
     if (claim.state() == InstanceClaim::State::Unavailable)
-        std::fprintf(stderr, "varnel: one window per user cannot be kept: %s\n",
-                     qPrintable(claim.problem()));
+        Messages::say(
+            Messages::tr("varnel: one window per user cannot be kept: %1").arg(claim.problem()));
     QApplication::setApplicationName(QStringLiteral("Varnel"));
     QApplication::setDesktopFileName(QStringLiteral(VARNEL_APP_ID));
 
@@ -77,7 +78,8 @@ int main(int argc, char** argv) {
     WallClockAlarm alarm;
     if (alarm.error() != 0) {
         // Nothing could be launched on time: say so, before the window opens.
-        std::fprintf(stderr, "varnel: no wall-clock timer: %s\n", std::strerror(alarm.error()));
+        Messages::say(Messages::tr("varnel: no wall-clock timer: %1")
+                          .arg(QString::fromLocal8Bit(std::strerror(alarm.error()))));
         return 1;
     }
     ZoneWatch zoneWatch;

@@ -1,5 +1,7 @@
 #include "platform/gui/Display.h"
 
+#include "platform/Messages.h"
+
 #include <QCoreApplication>
 #include <QList>
 #include <QSemaphore>
@@ -29,13 +31,12 @@ bool platformChosen = false; // QT_QPA_PLATFORM was set here, for the toolkit al
 void guardHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
     if (type == QtFatalMsg) {
         const auto shown = [](const char* name) {
-            const char* value = std::getenv(name);
-            return value && *value ? value : "not set";
+            const QString value = qEnvironmentVariable(name);
+            return value.isEmpty() ? Messages::tr("not set") : value;
         };
-        std::fprintf(stderr,
-                     "varnel: cannot open a display (WAYLAND_DISPLAY=%s, DISPLAY=%s); start it "
-                     "from a desktop session\n",
-                     shown("WAYLAND_DISPLAY"), shown("DISPLAY"));
+        Messages::say(Messages::tr("varnel: cannot open a display (WAYLAND_DISPLAY=%1, "
+                                   "DISPLAY=%2); start it from a desktop session")
+                          .arg(shown("WAYLAND_DISPLAY"), shown("DISPLAY")));
         std::fflush(stderr);
         ::_exit(1);
     }

@@ -4,10 +4,14 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QSortFilterProxyModel>
 #include <QTimer>
+#include <QTreeView>
+
+#include <algorithm>
 
 namespace varnel {
 
@@ -105,6 +109,31 @@ std::optional<QString> QtFileDialog::openFile(const QString& filter, int filterI
         if (start.absoluteDir().exists())
             dialog.setDirectory(start.absolutePath());
         dialog.selectFile(start.fileName());
+    }
+
+    // The toolkit sizes the detail view's columns for English samples; the
+    // Japanese headers and values (sizes in バイト, types such as
+    // シェルスクリプト, folder names) are wider. Once a folder is read, each
+    // column is widened to what it shows, the names up to half the view so
+    // that the other columns stay in sight; none is narrowed.
+    auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"));
+    auto* files = qobject_cast<QFileSystemModel*>(proxy->sourceModel());
+    if (tree && files) {
+        QObject::connect(
+            files, &QFileSystemModel::directoryLoaded, tree,
+            [tree] {
+                QHeaderView* header = tree->header();
+                const QAbstractItemView* view = tree; // where the measure is public
+                for (int column = 0; column < header->count(); ++column) {
+                    int wanted =
+                        std::max(view->sizeHintForColumn(column), header->sectionSizeHint(column));
+                    if (column == 0)
+                        wanted = std::min(wanted, tree->viewport()->width() / 2);
+                    if (header->sectionSize(column) < wanted)
+                        header->resizeSection(column, wanted);
+                }
+            },
+            Qt::QueuedConnection);
     }
 
     // The suggested name is selected once the dialog shows, as in any file

@@ -317,13 +317,31 @@ case_japanese_input() {
 # The toolkit's own texts (the field's menu, the chooser) in the user's
 # language: Japanese under a Japanese locale, English under C.
 case_toolkit_language() {
-    local lang cut cancel pid
+    local lang cut cancel open usage unknown pid d said before option status
+    local version
+    version=$(sed -n 's/^project(varnel VERSION \([0-9.]*\).*/\1/p' "$HERE/../../CMakeLists.txt")
     ja_locale || return 1
-    for lang in ja_JP.UTF-8:切り取り:キャンセル C:Cut:Cancel; do
-        IFS=: read -r lang cut cancel <<<"$lang"
+    for lang in "ja_JP.UTF-8|切り取り|キャンセル|Varnel はすでに開いています (プロセス %s)|使い方: |'bogus' は未知のオプションです。" \
+        "C|Cut|Cancel|Varnel is already open (process %s)|Usage: |Unknown option 'bogus'."; do
+        IFS='|' read -r lang cut cancel open usage unknown <<<"$lang"
+        d=$WORK/lang-$lang said=$WORK/lang-$lang.said
         LANG=$lang LOCPATH=$WORK/locale QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
-            launch_app "$WORK/lang-$lang" || return 1
+            launch_app "$d" || return 1
         pid=$APP_PID
+        # Outside the window: a second start, and the command line, which
+        # claims, opens and writes nothing, the window being open or not.
+        LANG=$lang XDG_CONFIG_HOME=$d/config timeout 10 "$d/prog/varnel" 2>"$said"
+        grep -qx "$(printf "$open" "$pid")" "$said" || fail "$lang: a second start said: $(cat "$said")" ||
+            return 1
+        before=$(find "$d" -printf '%p %s %T@\n' | sort)
+        for option in "--help 0 ^$usage" "--version 0 ^varnel $version\$" "--bogus 1 ^varnel: $unknown\$"; do
+            set -- $option
+            status=0
+            LANG=$lang XDG_CONFIG_HOME=$d/config timeout 10 "$d/prog/varnel" "$1" >"$said" 2>&1 || status=$?
+            [ "$status" = "$2" ] && head -n 1 "$said" | grep -q "${option#* * }" ||
+                fail "$lang: $1 gave $status: $(cat "$said")" || return 1
+        done
+        [ "$(find "$d" -printf '%p %s %T@\n' | sort)" = "$before" ] || fail "$lang: the options wrote" || return 1
         # The field's menu: its first item that can be chosen, once it is open.
         drive "$pid" focuses "$cut" >"$WORK/heard" &
         local listener=$!
