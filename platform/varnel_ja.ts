@@ -16,10 +16,6 @@
         <translation>varnel: ディスプレイを開けません (WAYLAND_DISPLAY=%1、DISPLAY=%2)。デスクトップのセッションから起動してください</translation>
     </message>
     <message>
-        <source>Starts one chosen program once a day at a chosen time of day. Type the time (HH:MM) and the program&apos;s path in the window, press Start (開始) and leave the window open.</source>
-        <translation>選んだプログラムを毎日、選んだ時刻に一度起動します。ウィンドウに時刻 (HH:MM) とプログラムのパスを入力し、「開始」を押して、ウィンドウを開いたままにしてください。</translation>
-    </message>
-    <message>
         <source> (process %1)</source>
         <translation> (プロセス %1)</translation>
     </message>
@@ -50,6 +46,12 @@
     <message>
         <source>Displays this help.</source>
         <translation>このヘルプを表示します。</translation>
+    </message>
+    <message>
+        <source>Starts one chosen program once a day at a chosen time of day.
+Type the time (HH:MM) and the program&apos;s path in the window, press Start (開始) and leave the window open.</source>
+        <translation>選んだプログラムを毎日、選んだ時刻に一度起動します。
+ウィンドウに時刻 (HH:MM) とプログラムのパスを入力し、「開始」を押して、ウィンドウを開いたままにしてください。</translation>
     </message>
 </context>
 </TS>

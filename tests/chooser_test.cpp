@@ -140,19 +140,16 @@ private slots:
             const auto fits = [&] {
                 QHeaderView* header = tree->header();
                 const QAbstractItemView* view = tree;
-                narrow.clear();
-                if (tree->model()->rowCount(tree->rootIndex()) != 2)
-                    narrow = QStringLiteral("not read");
+                const bool read = tree->model()->rowCount(tree->rootIndex()) == 2;
+                narrow = read ? QString() : QStringLiteral("not read");
                 for (int column = 0; column < header->count(); ++column) {
                     const int wanted =
                         std::max(view->sizeHintForColumn(column), header->sectionSizeHint(column));
                     if (header->sectionSize(column) < wanted)
-                        narrow +=
-                            QStringLiteral(" column %1 (%2): %3 < %4")
-                                .arg(column)
-                                .arg(tree->model()->headerData(column, Qt::Horizontal).toString())
-                                .arg(header->sectionSize(column))
-                                .arg(wanted);
+                        narrow += QStringLiteral(" column %1: %2 < %3")
+                                      .arg(column)
+                                      .arg(header->sectionSize(column))
+                                      .arg(wanted);
                 }
                 return narrow.isEmpty();
             };

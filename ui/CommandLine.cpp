@@ -15,7 +15,7 @@ void Declare(QCommandLineParser& parser) {
     // The toolkit's options are single words after one dash.
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(
-        Messages::tr("Starts one chosen program once a day at a chosen time of day. Type the "
+        Messages::tr("Starts one chosen program once a day at a chosen time of day.\nType the "
                      "time (HH:MM) and the program's path in the window, press Start (開始) and "
                      "leave the window open."));
     // The toolkit's own help option has no words in its Japanese catalogue,
