@@ -10,7 +10,7 @@ set -euo pipefail
 deb=$(realpath "$1")
 cd "$(dirname "$0")/.."
 . scripts/lib.sh
-ensure_packages appstream-compose locales
+ensure_packages appstream-compose locales mount
 fail() { echo "FAIL: catalogue: $*"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -34,6 +34,8 @@ ensure_packages mmdebstrap
 inside() {
     unshare --mount --pid --fork --kill-child -- bash -euc '
         r=$1 command=$2
+        # The root is a mount point, as on a running system.
+        mount --bind "$r" "$r"
         mount -t proc proc "$r/proc"
         mount -t tmpfs -o mode=755,nosuid dev "$r/dev"
         for node in "null 1 3" "zero 1 5" "full 1 7" "random 1 8" "urandom 1 9" "tty 5 0"; do
