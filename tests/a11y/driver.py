@@ -188,6 +188,9 @@ def has_state(acc, state):
 def focuses(pid, text):
     from gi.repository import GLib
     found = []
+    # An application learns of listeners once it is on the bus: one that
+    # registers before that may never be told.
+    app_of(pid)
 
     def heard(event):
         try:

@@ -328,8 +328,22 @@ case_toolkit_language() {
         LANG=$lang LOCPATH=$WORK/locale QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 \
             launch_app "$d" || return 1
         pid=$APP_PID
-        # Outside the window: a second start, and the command line, which
-        # claims, opens and writes nothing, the window being open or not.
+        # The field's menu: its first item that can be chosen, once it is open.
+        drive "$pid" focuses "$cut" >"$WORK/heard" &
+        local listener=$!
+        wait_for 20 grep -q listening "$WORK/heard" || fail "$lang: nobody listens" || return 1
+        click $XY_FILE 3
+        wait_for 20 eval 'xdotool key Down; ! kill -0 $listener 2>/dev/null'
+        wait "$listener" || fail "$lang: the field's menu" || return 1
+        xdotool key Escape
+        xdotool mousemove --window "$WID" $XY_FILE click --repeat 2 --delay 80 1
+        drive "$pid" shows "$cancel" >/dev/null || fail "$lang: the chooser" || return 1
+        xdotool key Escape
+        # Outside the window, last (a second start brings the window
+        # forward): a second start, and the command line, which claims,
+        # opens and writes nothing, the window being open or not. (The
+        # chooser is gone once the toolkit has kept its widths.)
+        wait_for 10 test -e "$d/config/QtProject.conf" || fail "$lang: the chooser stays" || return 1
         LANG=$lang XDG_CONFIG_HOME=$d/config timeout 10 "$d/prog/varnel" 2>"$said"
         grep -qx "$(printf "$open" "$pid")" "$said" || fail "$lang: a second start said: $(cat "$said")" ||
             return 1
@@ -342,17 +356,6 @@ case_toolkit_language() {
                 fail "$lang: $1 gave $status: $(cat "$said")" || return 1
         done
         [ "$(find "$d" -printf '%p %s %T@\n' | sort)" = "$before" ] || fail "$lang: the options wrote" || return 1
-        # The field's menu: its first item that can be chosen, once it is open.
-        drive "$pid" focuses "$cut" >"$WORK/heard" &
-        local listener=$!
-        wait_for 20 grep -q listening "$WORK/heard" || fail "$lang: nobody listens" || return 1
-        click $XY_FILE 3
-        wait_for 20 eval 'xdotool key Down; ! kill -0 $listener 2>/dev/null'
-        wait "$listener" || fail "$lang: the field's menu" || return 1
-        xdotool key Escape
-        xdotool mousemove --window "$WID" $XY_FILE click --repeat 2 --delay 80 1
-        drive "$pid" shows "$cancel" >/dev/null || fail "$lang: the chooser" || return 1
-        xdotool key Escape
         stop_apps
     done
 }
